@@ -1,0 +1,5 @@
+#pragma once
+
+#include <Ovra/Export.h>
+
+namespace Ovra {}  // namespace Ovra

@@ -1,0 +1,74 @@
+#include <Ovra/Bases/Clock.h>
+#include <Ovra/Bases/ModuleDir.h>
+#include <Ovra/PlatformCommon/Service.h>
+
+#include "fakes/FakePlatform.h"
+#include "support/ChildProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <fstream>
+
+namespace Ovra {
+namespace {
+
+TEST(Clock, RealClockIsMillisecondsSinceTheUnixEpoch) {
+    const long long seconds = static_cast<long long>(std::time(nullptr));
+    const long long now = GetCurTime();
+    EXPECT_LE(seconds * 1000 - 2000, now);
+    EXPECT_LE(now, seconds * 1000 + 2000);
+}
+
+TEST(Clock, SettingTheClockAndZoneGoesThroughTheSeam) {
+    fakes::FakePlatform fake;
+    platform::ScopedPlatform scope(fake);
+    fake.SetTime(1234);
+    EXPECT_EQ(GetCurTime(), 1234);
+    EXPECT_NE(SetCurTime(1700000000123LL), 0);
+    EXPECT_EQ(GetCurTime(), 1700000000123LL);
+    TimeZone zone{};
+    const wchar_t key[] = L"Europe/Berlin";
+    for (std::size_t i = 0; i < sizeof key / sizeof key[0]; ++i) zone.keyName[i] = key[i];
+    EXPECT_NE(SetTimeZone(zone), 0);
+    EXPECT_EQ(fake.ZoneSets(), std::vector<std::wstring>{L"Europe/Berlin"});
+    fake.RefuseClock(true);
+    EXPECT_EQ(SetCurTime(5), 0);
+    EXPECT_EQ(SetTimeZone(zone), 0);
+    EXPECT_EQ(fake.ClockSets(), std::vector<long long>{1700000000123LL});
+}
+
+TEST(ModuleDir, IsTheFolderOfTheCallingModuleWithoutTrailingSeparator) {
+    std::wstring dir;
+    ASSERT_NE(GetModuleDir(dir), 0);
+    ASSERT_FALSE(dir.empty());
+    EXPECT_NE(dir.back(), L'/');
+    EXPECT_NE(dir.back(), L'\\');
+    // The test executable and the base library are built into the same folder.
+#if defined(_WIN32)
+    std::ifstream library(testing_support::ExecutableDir() + "Ovra-Bases.dll");
+#else
+    std::ifstream library(testing_support::ExecutableDir() + "libOvra-Bases.so");
+#endif
+    EXPECT_TRUE(library.good());
+}
+
+class CountedService : public Service {
+public:
+    int Create() override { return 0; }
+    void Destroy() override {}
+    int Start() override { return 0; }
+    void Stop() override {}
+};
+
+TEST(Service, ReferenceCountAndCopies) {
+    CountedService service;
+    EXPECT_EQ(service.AddRef(), 1u);
+    EXPECT_EQ(service.AddRef(), 2u);
+    CountedService copy(service);
+    EXPECT_EQ(copy.Release(), 1u);
+    EXPECT_EQ(service.Release(), 1u);
+}
+
+}  // namespace
+}  // namespace Ovra

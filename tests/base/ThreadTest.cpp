@@ -1,0 +1,166 @@
+#include <Ovra/Bases/Event.h>
+#include <Ovra/Bases/Thread.h>
+
+#include "fakes/FakePlatform.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+namespace Ovra {
+namespace {
+
+// A worker that reports what its waits saw.
+class Probe : public Thread {
+public:
+    std::atomic<int> firstWait{-1}, secondWait{-1};
+    std::atomic<bool> finished{false};
+    Event started, done;
+    unsigned int waitMs = 0xFFFFFFFF;
+    int allowStart = 1;
+
+    Probe() {
+        started.Create(1, 0, nullptr);
+        done.Create(1, 0, nullptr);
+    }
+    ~Probe() override { StopThread(0xFFFFFFFF, 1); }
+
+protected:
+    int OnPreThreadStart() override { return allowStart; }
+    unsigned int OnThreadEntry() override {
+        started.Set();
+        firstWait = IsStopThread(waitMs);
+        secondWait = IsStopThread(waitMs);
+        finished = true;
+        done.Set();
+        return 0;
+    }
+};
+
+bool WaitFor(Event& event) {
+    void* handle = event.GetHandle();
+    return platform::Sys().WaitForMultipleObjects(1, &handle, 0, 10000) == 0;
+}
+
+TEST(Thread, StopRequestStaysSignalledAndStopWaitsForTheEnd) {
+    Probe probe;
+    ASSERT_NE(probe.StartThread(0), 0);
+    ASSERT_TRUE(WaitFor(probe.started));
+    EXPECT_NE(probe.IsThreadRunning(), 0);
+    EXPECT_NE(probe.StopThread(0xFFFFFFFF, 1), 0);
+    // StopThread returned only after the body ended, and both waits saw the one request.
+    EXPECT_TRUE(probe.finished);
+    EXPECT_EQ(probe.firstWait, 1);
+    EXPECT_EQ(probe.secondWait, 1);
+    EXPECT_EQ(probe.IsThreadRunning(), 0);
+    EXPECT_NE(probe.IsStopThread(0), 0);  // still signalled after the end
+}
+
+TEST(Thread, ZeroTimeoutReturnsAtOnceAndStartResetsTheRequest) {
+    Probe probe;
+    EXPECT_EQ(probe.IsStopThread(0), 0);
+    probe.StopThreadEvent();
+    EXPECT_NE(probe.IsStopThread(0), 0);
+    // A new start clears an old request: the body must not see it.
+    probe.waitMs = 0;
+    ASSERT_NE(probe.StartThread(0), 0);
+    ASSERT_TRUE(WaitFor(probe.done));
+    probe.StopThread(0xFFFFFFFF, 1);
+    EXPECT_EQ(probe.firstWait, 0);
+}
+
+TEST(Thread, OneWorkerAtATimeAndRestartable) {
+    Probe probe;
+    ASSERT_NE(probe.StartThread(0), 0);
+    ASSERT_TRUE(WaitFor(probe.started));
+    EXPECT_EQ(probe.StartThread(0), 0);
+    probe.StopThread(0xFFFFFFFF, 1);
+    probe.finished = false;
+    ASSERT_NE(probe.StartThread(0), 0);
+    probe.StopThread(0xFFFFFFFF, 1);
+    EXPECT_TRUE(probe.finished);
+}
+
+TEST(Thread, PreStartHookCanRefuse) {
+    Probe probe;
+    probe.allowStart = 0;
+    EXPECT_EQ(probe.StartThread(0), 0);
+    EXPECT_EQ(probe.IsThreadRunning(), 0);
+}
+
+TEST(Thread, StopOfANeverStartedThreadReturnsAtOnce) {
+    Probe probe;
+    EXPECT_NE(probe.StopThread(0xFFFFFFFF, 1), 0);
+}
+
+// A worker that stops itself must not wait for itself.
+class SelfStopper : public Thread {
+public:
+    std::atomic<int> result{-1};
+    ~SelfStopper() override { StopThread(0xFFFFFFFF, 1); }
+
+protected:
+    unsigned int OnThreadEntry() override {
+        result = StopThread(0xFFFFFFFF, 1);
+        return 0;
+    }
+};
+
+TEST(Thread, StopFromTheWorkerItselfDoesNotDeadlock) {
+    SelfStopper worker;
+    ASSERT_NE(worker.StartThread(0), 0);
+    worker.StopThread(0xFFFFFFFF, 1);
+    EXPECT_EQ(worker.result, 0);
+}
+
+TEST(Thread, WaitsGoThroughTheSeamWithTheirTimeout) {
+    fakes::FakePlatform fake;
+    platform::ScopedPlatform scope(fake);
+    fake.EnableWaitGate(true);
+    Probe probe;
+    probe.waitMs = 60000;
+    ASSERT_NE(probe.StartThread(0), 0);
+    ASSERT_TRUE(fake.Gate().AwaitEntered(1));
+    fake.Gate().Elapse();  // the first minute passes without a stop request
+    ASSERT_TRUE(fake.Gate().AwaitEntered(2));
+    probe.StopThread(0xFFFFFFFF, 1);
+    EXPECT_EQ(probe.firstWait, 0);
+    EXPECT_EQ(probe.secondWait, 1);
+    int minuteWaits = 0;
+    for (const auto& call : fake.CallsNamed("WaitForMultipleObjects")) {
+        if (call.args == std::vector<std::uint64_t>{1, 0, 60000}) ++minuteWaits;
+    }
+    EXPECT_EQ(minuteWaits, 2);
+}
+
+TEST(Event, ManualResetAndCopiesShareTheEvent) {
+    Event event;
+    ASSERT_NE(event.Create(1, 0, nullptr), 0);
+    Event copy(event);
+    void* handle = copy.GetHandle();
+    EXPECT_EQ(platform::Sys().WaitForMultipleObjects(1, &handle, 0, 0), platform::kWaitTimeout);
+    event.Set();
+    EXPECT_EQ(platform::Sys().WaitForMultipleObjects(1, &handle, 0, 0), 0u);
+    EXPECT_EQ(platform::Sys().WaitForMultipleObjects(1, &handle, 0, 0), 0u);  // stays set
+    copy.Reset();
+    handle = event.GetHandle();
+    EXPECT_EQ(platform::Sys().WaitForMultipleObjects(1, &handle, 0, 0), platform::kWaitTimeout);
+    EXPECT_EQ(Event().Create(1, 0, L"named"), 0);
+}
+
+TEST(Event, WaitOnSeveralReportsTheFirstSignalled) {
+    Event a, b;
+    a.Create(1, 0, nullptr);
+    b.Create(0, 0, nullptr);
+    void* handles[2] = {a.GetHandle(), b.GetHandle()};
+    b.Set();
+    EXPECT_EQ(platform::Sys().WaitForMultipleObjects(2, handles, 0, 0), 1u);
+    EXPECT_EQ(platform::Sys().WaitForMultipleObjects(2, handles, 0, 0),
+              platform::kWaitTimeout);  // auto-reset consumed
+    a.Set();
+    b.Set();
+    EXPECT_EQ(platform::Sys().WaitForMultipleObjects(2, handles, 0, 0), 0u);
+}
+
+}  // namespace
+}  // namespace Ovra
