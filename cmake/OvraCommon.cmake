@@ -11,7 +11,12 @@ if(WIN32)
     add_compile_definitions(UNICODE _UNICODE NOMINMAX WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
 endif()
 
-if(OVRA_SANITIZE AND NOT WIN32)
+if(OVRA_FUZZ)
+    # Coverage for libFuzzer everywhere; the fuzz targets add the fuzzer's main when they link.
+    add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                        -fno-sanitize-recover=all)
+    add_link_options(-fsanitize=address,undefined)
+elseif(OVRA_SANITIZE AND NOT WIN32)
     add_compile_options(-fsanitize=${OVRA_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
     add_link_options(-fsanitize=${OVRA_SANITIZE})
 endif()

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Builds and runs every test suite: native (plain, AddressSanitizer + UndefinedBehaviorSanitizer,
-# ThreadSanitizer) and the Windows build under Wine. Usage: scripts/test.sh [PRESET...]
+# ThreadSanitizer), the Windows build under Wine, and bounded runs of the libFuzzer targets.
+# Usage: scripts/test.sh [PRESET...]   (presets: linux linux-asan linux-tsan windows fuzz)
 set -uo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh || exit 1
 
 presets=("$@")
-[ ${#presets[@]} -gt 0 ] || presets=(linux linux-asan linux-tsan windows)
+[ ${#presets[@]} -gt 0 ] || presets=(linux linux-asan linux-tsan windows fuzz)
 jobs=$(nproc)
 
 export ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:abort_on_error=1
@@ -25,6 +26,16 @@ for preset in "${presets[@]}"; do
         echo "=== $preset: BUILD FAILED"
         status=1
         failed=$((failed + 1))
+        continue
+    fi
+    if [ "$preset" = fuzz ]; then
+        echo "=== fuzz: bounded libFuzzer runs"
+        if bash scripts/fuzz.sh; then
+            passed=$((passed + 1))
+        else
+            failed=$((failed + 1))
+            status=1
+        fi
         continue
     fi
     if [ "$preset" = windows ]; then
