@@ -6,6 +6,11 @@
 
 namespace Ovra {
 
+#if defined(_MSC_VER)
+#pragma warning(push)
+#pragma warning(disable : 4251)  // standard-library members of exported classes
+#endif
+
 // A typed value of the log database: one scalar or one wide string, tagged with its type. The
 // scalar and the string are stored independently: setting one leaves the other as it was.
 //
@@ -110,5 +115,9 @@ private:
     } m_value;
     std::wstring m_string;
 };
+
+#if defined(_MSC_VER)
+#pragma warning(pop)
+#endif
 
 }  // namespace Ovra

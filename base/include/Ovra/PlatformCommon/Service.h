@@ -8,6 +8,11 @@
 
 namespace Ovra {
 
+#if defined(_MSC_VER)
+#pragma warning(push)
+#pragma warning(disable : 4251)  // standard-library members of exported classes
+#endif
+
 // The thread-owning root of the services.
 class OVRA_PLATFORM_COMMON_API RawService : public Thread {
 public:
@@ -40,5 +45,9 @@ protected:
     std::atomic<unsigned long long> m_refCount;
     Cs m_cs;
 };
+
+#if defined(_MSC_VER)
+#pragma warning(pop)
+#endif
 
 }  // namespace Ovra
