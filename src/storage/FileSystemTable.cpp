@@ -1,0 +1,37 @@
+// The file-system code table, shared by the formatter and the logical-drive inventory.
+#include <Ovra/StorageFormatter.h>
+
+namespace Ovra {
+
+namespace {
+
+struct FileSystemRow {
+    wchar_t name[16];
+    int code;
+};
+
+const FileSystemRow kFileSystems[] = {
+    {L"FAT", 2}, {L"FAT32", 3}, {L"NTFS", 5}, {L"Ext3", 7}, {L"UDFS", 15},
+};
+
+}  // namespace
+
+int StorageFormatter::GetFileSystem(const std::wstring& name) {
+    if (name.empty()) return 0;
+    for (const FileSystemRow& row : kFileSystems) {
+        if (name == row.name) return row.code;
+    }
+    return 0;
+}
+
+int StorageFormatter::GetFsName(int fileSystem, std::wstring& name) {
+    for (const FileSystemRow& row : kFileSystems) {
+        if (row.code == fileSystem) {
+            name = row.name;
+            return 1;
+        }
+    }
+    return 0;
+}
+
+}  // namespace Ovra

@@ -1,0 +1,191 @@
+#include <Ovra/StorageFormatter.h>
+
+#include "platform/Platform.h"
+#include "storage/FmifsEntryPoints.h"
+#include "storage/StorageRecords.h"
+
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <new>
+
+namespace Ovra {
+
+using platform::Sys;
+
+namespace {
+const int kNotFound = 121;
+const int kUnavailable = 105;
+const int kBusy = 136;
+const int kNoObserver = 138;
+
+const std::uint32_t kNameBufferSize = 255;
+// Guards against a library that never ends its enumeration.
+const unsigned int kMaxFileSystemFormats = 256;
+
+const wchar_t kLibraryName[] = L"fmifs.dll";
+const char kFormatEx[] = "FormatEx";
+const char kEnableVolumeCompression[] = "EnableVolumeCompression";
+const char kQueryAvailableFileSystemFormat[] = "QueryAvailableFileSystemFormat";
+}  // namespace
+
+Mutex StorageFormatter::s_aMutex(L"69F5F27F-585B-48b7-91E3-C3816CAF7357");
+StorageFormatterObserver* StorageFormatter::s_pObserver = nullptr;
+
+// The formatter copies that share one loaded library.
+struct StorageFormatter::LibraryShare {
+    std::atomic<long> copies{1};
+};
+
+// One format on this thread, from taking the lock to Format's return. The lock is a recursive
+// mutex, so the hold this format took is released exactly once: by the library's completion
+// report or, failing that, when the run ends.
+struct StorageFormatter::FormatRun {
+    FormatRun() : m_outer(Current()) { Current() = this; }
+    ~FormatRun() { End(); }
+    FormatRun(const FormatRun&) = delete;
+    FormatRun& operator=(const FormatRun&) = delete;
+
+    // The run of this thread, if it is formatting.
+    static FormatRun*& Current() {
+        static thread_local FormatRun* current = nullptr;
+        return current;
+    }
+
+    void ReleaseLock() {
+        if (m_released) return;
+        m_released = true;
+        s_aMutex.Unlock();
+    }
+
+    void End() {
+        if (m_ended) return;
+        m_ended = true;
+        ReleaseLock();
+        Current() = m_outer;
+    }
+
+private:
+    FormatRun* m_outer;
+    bool m_released = false;
+    bool m_ended = false;
+};
+
+StorageFormatter::StorageFormatter() : m_fmifsModule(nullptr), m_share(nullptr) {
+    platform::Module module = Sys().LoadLibraryW(kLibraryName);
+    if (!module) return;
+    const bool complete = Sys().GetProcAddress(module, kFormatEx) &&
+                          Sys().GetProcAddress(module, kEnableVolumeCompression) &&
+                          Sys().GetProcAddress(module, kQueryAvailableFileSystemFormat);
+    m_share = complete ? new (std::nothrow) LibraryShare : nullptr;
+    if (!m_share) {
+        Sys().FreeLibrary(module);
+        return;
+    }
+    m_fmifsModule = module;
+}
+
+StorageFormatter::StorageFormatter(const StorageFormatter& other)
+    : m_fmifsModule(other.m_fmifsModule), m_share(other.m_share) {
+    if (m_share) ++m_share->copies;
+}
+
+StorageFormatter& StorageFormatter::operator=(const StorageFormatter& other) {
+    if (m_share == other.m_share) return *this;  // self, or copies of one library
+    Release();
+    m_fmifsModule = other.m_fmifsModule;
+    m_share = other.m_share;
+    if (m_share) ++m_share->copies;
+    return *this;
+}
+
+StorageFormatter::~StorageFormatter() {
+    Release();
+    s_pObserver = nullptr;
+}
+
+void StorageFormatter::Release() {
+    if (m_share && --m_share->copies == 0) {
+        Sys().FreeLibrary(m_fmifsModule);
+        delete m_share;
+    }
+    m_share = nullptr;
+    m_fmifsModule = nullptr;
+}
+
+void StorageFormatter::SetObserver(StorageFormatterObserver* observer) {
+    s_pObserver = observer;
+}
+
+int StorageFormatter::Format(const std::wstring& root, int fileSystem, const std::wstring& label,
+                             int quick, ClusterSize clusterSize) {
+    if (!s_pObserver) return kNoObserver;
+    // A format already running on this thread owns the (recursive) lock: refuse, as for others.
+    if (FormatRun::Current() || !s_aMutex.Lock(0)) return kBusy;
+    FormatRun run;
+
+    wchar_t volumeLabel[kNameBufferSize] = {};
+    wchar_t fileSystemName[kNameBufferSize] = {};
+    std::uint32_t serial = 0, maxComponentLength = 0, flags = 0;
+    std::uint64_t freeToCaller = 0, total = 0;
+    if (!Sys().GetVolumeInformationW(root.c_str(), volumeLabel, kNameBufferSize, &serial,
+                                     &maxComponentLength, &flags, fileSystemName,
+                                     kNameBufferSize) ||
+        !Sys().GetDiskFreeSpaceExW(root.c_str(), &freeToCaller, &total, nullptr))
+        return kNotFound;
+    if (!m_fmifsModule) return kUnavailable;
+    std::wstring name;
+    if (!GetFsName(fileSystem, name)) return kNotFound;
+
+    auto formatEx =
+        reinterpret_cast<storage::FormatExFunction>(Sys().GetProcAddress(m_fmifsModule, kFormatEx));
+    const std::uint32_t driveType = Sys().GetDriveTypeW(root.c_str());
+    if (!formatEx || driveType == 0) return kUnavailable;
+    const int mediaCode = driveType == storage::kDriveFixed ? storage::kFmifsFixedMedia
+                                                            : storage::kFmifsRemovableMedia;
+
+    // The library takes writable strings; it gets copies.
+    std::wstring rootArgument(root), labelArgument(label);
+    formatEx(&rootArgument[0], mediaCode, &name[0], &labelArgument[0], quick,
+             static_cast<unsigned int>(clusterSize), &StorageFormatter::FormatEntry);
+
+    run.End();  // releases the lock if the library never reported completion
+    if (StorageFormatterObserver* observer = s_pObserver) observer->OnFormatEvent(0, 0);
+    return 0;
+}
+
+unsigned char OVRA_FMIFS_CALL StorageFormatter::FormatEntry(int command, unsigned int, void* data) {
+    StorageFormatterObserver* observer = s_pObserver;
+    if (!observer) return 1;
+    if (command == storage::kFmifsProgress) {
+        std::uint32_t percent = 0;
+        if (data) std::memcpy(&percent, data, sizeof percent);
+        observer->OnFormatEvent(1, static_cast<int>(percent));
+    } else if (command == storage::kFmifsDone) {
+        const bool succeeded = data && *static_cast<const unsigned char*>(data) != 0;
+        observer->OnFormatEvent(succeeded ? 2 : 3, 0);
+        // Only the thread that took the lock can give it back; a stray report elsewhere must not
+        // release a hold of another format.
+        if (FormatRun* run = FormatRun::Current()) run->ReleaseLock();
+    }
+    return 1;
+}
+
+int StorageFormatter::GetUsableFileSystem(std::deque<int>& fileSystems) {
+    if (!m_fmifsModule) return kUnavailable;
+    for (unsigned int index = 0; index < kMaxFileSystemFormats; ++index) {
+        auto query = reinterpret_cast<storage::QueryAvailableFileSystemFormatFunction>(
+            Sys().GetProcAddress(m_fmifsModule, kQueryAvailableFileSystemFormat));
+        if (!query) break;
+        wchar_t name[256] = {};
+        unsigned char version = 0;  // major and minor share it: neither is used
+        unsigned char latest = 0;
+        if (!query(index, name, &version, &version, &latest)) break;
+        if (!latest) continue;  // only the newest version of each file system
+        name[255] = L'\0';
+        fileSystems.push_back(GetFileSystem(name));
+    }
+    return fileSystems.empty() ? kUnavailable : 0;
+}
+
+}  // namespace Ovra

@@ -1,0 +1,200 @@
+// The inventories and the formatter on the real Win32 calls. The inventories are compared with
+// the same questions asked directly; the formatter runs only against the test library built
+// beside this executable, never against a system one.
+#if defined(_WIN32)
+
+#include <Ovra/StorageFormatter.h>
+#include <Ovra/StorageLogicalDrive.h>
+#include <Ovra/StoragePhysicalDrive.h>
+
+#include "storage/FormatterTestSupport.h"
+#include "storage/fmifs/TestFmifsControl.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <winioctl.h>
+
+#include <vector>
+
+namespace Ovra {
+namespace {
+
+using storage_test::Event;
+using storage_test::FormatLockIsFree;
+using storage_test::RecordingObserver;
+
+// The volume's disk as Windows tells it, or -1.
+long long DirectDiskNumber(wchar_t letter) {
+    const wchar_t path[] = {L'\\', L'\\', L'.', L'\\', letter, L':', L'\0'};
+    HANDLE volume = ::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+    if (volume == INVALID_HANDLE_VALUE) return -1;
+    VOLUME_DISK_EXTENTS extents{};
+    DWORD returned = 0;
+    const BOOL ok = ::DeviceIoControl(volume, IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0,
+                                      &extents, sizeof extents, &returned, nullptr);
+    ::CloseHandle(volume);
+    if (!ok || extents.NumberOfDiskExtents == 0) return -1;
+    return static_cast<long>(extents.Extents[0].DiskNumber);
+}
+
+TEST(RealWindows, LogicalInventoryMatchesTheSystem) {
+    StorageLogicalDrive drives(1);
+    std::size_t expected = 0;
+    for (wchar_t letter = L'A'; letter <= L'Z'; ++letter) {
+        const wchar_t root[] = {letter, L':', L'\\', L'\0'};
+        wchar_t label[256] = {}, fileSystem[256] = {};
+        DWORD serial = 0, maxComponent = 0, flags = 0;
+        ULARGE_INTEGER available{}, total{};
+        if (!::GetVolumeInformationW(root, label, 255, &serial, &maxComponent, &flags, fileSystem,
+                                     255) ||
+            !::GetDiskFreeSpaceExW(root, &available, &total, nullptr)) {
+            EXPECT_EQ(drives.IsExist(root), -1) << root;
+            continue;
+        }
+        ++expected;
+        LogicalDrive drive;
+        ASSERT_EQ(drives.GetDrive(std::wstring(root), drive), 0) << root;
+        EXPECT_EQ(drive.root, root);
+        EXPECT_EQ(drive.volumeName, label);
+        EXPECT_EQ(drive.serialNumber, serial);
+        EXPECT_EQ(drive.fileSystem, StorageFormatter::GetFileSystem(fileSystem));
+        EXPECT_EQ(drive.totalSize, total.QuadPart);
+        EXPECT_LE(drive.freeSize, drive.totalSize);  // free space moves; its bound does not
+        EXPECT_EQ(drive.driveIndex, static_cast<std::size_t>(DirectDiskNumber(letter)));
+    }
+    EXPECT_EQ(drives.GetDriveCount(), expected);
+    RecordProperty("volumes", static_cast<int>(expected));
+    EXPECT_GE(drives.IsExist(L"C:\\"), 0);
+    EXPECT_EQ(drives.GetDriveFileSystem(L"C:\\"), 5);  // NTFS, as the system names it
+    EXPECT_EQ(drives.GetDriveTypeW(L"C:\\"), static_cast<int>(::GetDriveTypeW(L"C:\\")));
+}
+
+TEST(RealWindows, PhysicalInventoryMatchesTheSystem) {
+    StoragePhysicalDrive drives(1);
+    std::size_t expected = 0;
+    for (int number = 0; number < 32; ++number) {
+        const std::wstring path = L"\\\\.\\PHYSICALDRIVE" + std::to_wstring(number);
+        HANDLE disk =
+            ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+        PhysicalDrive drive;
+        if (disk == INVALID_HANDLE_VALUE) {
+            EXPECT_EQ(drives.GetDrive(number, drive), 121) << number;
+            continue;
+        }
+        STORAGE_PROPERTY_QUERY query{};
+        query.PropertyId = StorageDeviceProperty;
+        query.QueryType = PropertyStandardQuery;
+        std::vector<unsigned char> buffer(551, 0);
+        DISK_GEOMETRY geometry{};
+        DWORD returned = 0;
+        const bool described =
+            ::DeviceIoControl(disk, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query,
+                              buffer.data(), 551, &returned, nullptr) &&
+            ::DeviceIoControl(disk, IOCTL_DISK_GET_DRIVE_GEOMETRY, nullptr, 0, &geometry,
+                              sizeof geometry, &returned, nullptr);
+        ::CloseHandle(disk);
+        if (!described) {
+            EXPECT_EQ(drives.GetDrive(number, drive), 121) << number;
+            continue;
+        }
+        ++expected;
+        ASSERT_EQ(drives.GetDrive(number, drive), 0) << number;
+        const auto* descriptor = reinterpret_cast<const STORAGE_DEVICE_DESCRIPTOR*>(buffer.data());
+        EXPECT_EQ(drive.type, descriptor->RemovableMedia ? 2 : 3);
+        EXPECT_EQ(drive.name, L"Disk" + std::to_wstring(number));
+        EXPECT_EQ(drive.size, static_cast<unsigned long long>(geometry.Cylinders.QuadPart) *
+                                  geometry.TracksPerCylinder * geometry.SectorsPerTrack *
+                                  geometry.BytesPerSector);
+        EXPECT_TRUE(descriptor->VendorIdOffset != 0 || drive.vendorId.empty());
+        EXPECT_TRUE(descriptor->SerialNumberOffset != 0 || drive.serialNumber.empty());
+    }
+    EXPECT_EQ(drives.GetDriveCount(), expected);
+    RecordProperty("disks", static_cast<int>(expected));
+}
+
+// The formatter through the real loader and the real named mutex, with the test library.
+class RealFormatterTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_library = ::LoadLibraryW(L"fmifs.dll");
+        ASSERT_NE(m_library, nullptr) << "the test formatting library is not beside the tests";
+        auto controlOf = reinterpret_cast<TestFmifsControlFunction>(
+            reinterpret_cast<void*>(::GetProcAddress(m_library, TEST_FMIFS_CONTROL_EXPORT)));
+        ASSERT_NE(controlOf, nullptr) << "fmifs.dll is not the test library: refusing to format";
+        ASSERT_TRUE(LoadedBesideTheTests());
+        control = controlOf();
+        *control = TestFmifsControl{};
+        StorageFormatter::SetObserver(&observer);
+    }
+    void TearDown() override {
+        StorageFormatter::SetObserver(nullptr);
+        if (m_library) ::FreeLibrary(m_library);
+        EXPECT_TRUE(FormatLockIsFree());
+    }
+
+    bool LoadedBesideTheTests() const {
+        wchar_t library[MAX_PATH] = {}, executable[MAX_PATH] = {};
+        ::GetModuleFileNameW(m_library, library, MAX_PATH);
+        ::GetModuleFileNameW(nullptr, executable, MAX_PATH);
+        std::wstring a(library), b(executable);
+        return a.substr(0, a.find_last_of(L'\\')) == b.substr(0, b.find_last_of(L'\\'));
+    }
+
+    TestFmifsControl* control = nullptr;
+    RecordingObserver observer;
+
+private:
+    HMODULE m_library = nullptr;
+};
+
+TEST_F(RealFormatterTest, FormatRunsOnTheCallingThreadAndReleasesTheLock) {
+    control->progress[0] = 25;
+    control->progress[1] = 75;
+    control->progressCount = 2;
+    control->completion = 1;
+    StorageFormatter formatter;
+    EXPECT_EQ(formatter.Format(L"C:\\", 5, L"Label", 1, StorageFormatter::ClusterSize4K), 0);
+    EXPECT_EQ(observer.Events(), (std::vector<Event>{{1, 25}, {1, 75}, {2, 0}, {0, 0}}));
+    EXPECT_EQ(control->formatCalls, 1);
+    EXPECT_STREQ(control->root, L"C:\\");
+    EXPECT_EQ(control->mediaCode, ::GetDriveTypeW(L"C:\\") == DRIVE_FIXED ? 12 : 8);
+    EXPECT_STREQ(control->fileSystem, L"NTFS");
+    EXPECT_STREQ(control->label, L"Label");
+    EXPECT_EQ(control->quick, 1);
+    EXPECT_EQ(control->clusterSize, 4096u);
+    EXPECT_EQ(control->callerThread, ::GetCurrentThreadId());
+    EXPECT_EQ(control->callbackResultCount, 3);
+    EXPECT_TRUE(FormatLockIsFree());
+}
+
+TEST_F(RealFormatterTest, MissingCompletionStillFreesTheLock) {
+    control->completion = -1;
+    StorageFormatter formatter;
+    EXPECT_EQ(formatter.Format(L"C:\\", 3, L"", 0, StorageFormatter::ClusterSizeDefault), 0);
+    EXPECT_EQ(observer.Events(), (std::vector<Event>{{0, 0}}));
+    EXPECT_TRUE(FormatLockIsFree());
+    StorageFormatter::SetObserver(&observer);
+    EXPECT_EQ(formatter.Format(L"C:\\", 3, L"", 0, StorageFormatter::ClusterSizeDefault), 0);
+}
+
+TEST_F(RealFormatterTest, UsableFileSystemsComeFromTheLibrary) {
+    const wchar_t* names[] = {L"NTFS", L"FAT32", L"exFAT", L"UDFS"};
+    const unsigned char latest[] = {1, 1, 1, 0};
+    for (int i = 0; i < 4; ++i) {
+        std::wcsncpy(control->formatNames[i], names[i], 15);
+        control->formatLatest[i] = latest[i];
+    }
+    control->formatCount = 4;
+    StorageFormatter formatter;
+    std::deque<int> codes;
+    EXPECT_EQ(formatter.GetUsableFileSystem(codes), 0);
+    EXPECT_EQ(codes, (std::deque<int>{5, 3, 0}));
+}
+
+}  // namespace
+}  // namespace Ovra
+
+#endif  // _WIN32

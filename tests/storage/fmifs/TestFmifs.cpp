@@ -1,0 +1,71 @@
+// A stand-in for the system formatting library, loaded by the Windows tests through the real
+// LoadLibraryW("fmifs.dll") from the executable's folder. It reports on the calling thread what
+// the test scripted, and touches no volume.
+#include "TestFmifsControl.h"
+
+#include <windows.h>
+
+#include <cwchar>
+
+namespace {
+
+TestFmifsControl g_control = {};
+
+typedef unsigned char (*Callback)(int command, unsigned int subAction, void* data);
+
+void CopyText(wchar_t* target, std::size_t capacity, const wchar_t* text) {
+    std::wcsncpy(target, text ? text : L"", capacity - 1);
+    target[capacity - 1] = L'\0';
+}
+
+void Report(Callback callback, int command, void* data) {
+    const int answer = callback(command, 0, data);
+    if (g_control.callbackResultCount < 32)
+        g_control.callbackResults[g_control.callbackResultCount++] = answer;
+}
+
+}  // namespace
+
+extern "C" {
+
+__declspec(dllexport) TestFmifsControl* OvraTestFmifsControl() {
+    return &g_control;
+}
+
+__declspec(dllexport) void FormatEx(wchar_t* root, int mediaCode, wchar_t* fileSystem,
+                                    wchar_t* label, int quick, unsigned int clusterSize,
+                                    Callback callback) {
+    ++g_control.formatCalls;
+    CopyText(g_control.root, 64, root);
+    g_control.mediaCode = mediaCode;
+    CopyText(g_control.fileSystem, 32, fileSystem);
+    CopyText(g_control.label, 64, label);
+    g_control.quick = quick;
+    g_control.clusterSize = clusterSize;
+    g_control.callerThread = ::GetCurrentThreadId();
+    g_control.callbackResultCount = 0;
+    for (int i = 0; i < g_control.progressCount && i < 16; ++i)
+        Report(callback, 0, &g_control.progress[i]);
+    if (g_control.completion < 0) return;
+    unsigned char succeeded = g_control.completion ? 1 : 0;
+    Report(callback, 11, &succeeded);
+}
+
+__declspec(dllexport) unsigned char EnableVolumeCompression(wchar_t*, unsigned short) {
+    return 0;
+}
+
+__declspec(dllexport) unsigned char QueryAvailableFileSystemFormat(unsigned int index,
+                                                                   wchar_t* name,
+                                                                   unsigned char* majorVersion,
+                                                                   unsigned char* minorVersion,
+                                                                   unsigned char* latest) {
+    if (static_cast<int>(index) >= g_control.formatCount || index >= 8) return 0;
+    CopyText(name, 16, g_control.formatNames[index]);
+    *majorVersion = 1;
+    *minorVersion = 0;
+    *latest = g_control.formatLatest[index];
+    return 1;
+}
+
+}  // extern "C"

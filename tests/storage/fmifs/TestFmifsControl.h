@@ -1,0 +1,33 @@
+#pragma once
+
+// The control block of the test-only formatting library built beside the Windows tests: the test
+// scripts what FormatEx reports and reads back what it was called with. The library formats
+// nothing.
+
+struct TestFmifsControl {
+    // Script: FormatEx reports each progress value, then completion (1 success, 0 failure,
+    // -1 none). QueryAvailableFileSystemFormat lists `formatCount` formats.
+    unsigned int progress[16];
+    int progressCount;
+    int completion;
+    wchar_t formatNames[8][16];
+    unsigned char formatLatest[8];
+    int formatCount;
+
+    // Record of the last FormatEx call.
+    int formatCalls;
+    wchar_t root[64];
+    int mediaCode;
+    wchar_t fileSystem[32];
+    wchar_t label[64];
+    int quick;
+    unsigned int clusterSize;
+    unsigned long callerThread;  // the thread FormatEx ran on
+    int callbackResults[32];
+    int callbackResultCount;
+};
+
+// Exported by the test library only: its presence tells the tests that the library loaded under
+// the name "fmifs.dll" is this one and not the system's.
+typedef TestFmifsControl* (*TestFmifsControlFunction)();
+#define TEST_FMIFS_CONTROL_EXPORT "OvraTestFmifsControl"
