@@ -1,0 +1,32 @@
+#include "smart/SmartPages.h"
+
+namespace Ovra {
+namespace smart {
+
+namespace {
+const std::size_t kFirstEntry = 2;  // after the data structure revision
+const std::size_t kEntrySize = 12;
+const std::size_t kEntryCount = 30;
+}  // namespace
+
+void ReadAttributeEntries(const SmartPage& page, SmartTable& table) {
+    for (std::size_t i = 0; i < kEntryCount; ++i) {
+        const std::uint8_t* entry = page.data() + kFirstEntry + i * kEntrySize;
+        if (entry[0] == 0) continue;
+        SmartSlot& slot = table[entry[0]];
+        slot.flags = static_cast<std::uint16_t>(entry[1] | (entry[2] << 8));
+        slot.value = entry[3];
+        slot.worst = entry[4];
+    }
+}
+
+void ReadThresholdEntries(const SmartPage& page, SmartTable& table) {
+    for (std::size_t i = 0; i < kEntryCount; ++i) {
+        const std::uint8_t* entry = page.data() + kFirstEntry + i * kEntrySize;
+        if (entry[0] == 0) continue;
+        table[entry[0]].threshold = entry[1];
+    }
+}
+
+}  // namespace smart
+}  // namespace Ovra

@@ -1,0 +1,124 @@
+#include "smart/SmartReader.h"
+
+#include "platform/Platform.h"
+#include "smart/SmartIoctl.h"
+#include "smart/SmartPages.h"
+
+#include <cstdint>
+#include <cstring>
+#include <cwchar>
+
+namespace Ovra {
+namespace smart {
+
+namespace {
+
+using platform::Handle;
+using platform::Sys;
+
+const int kResultOk = 0;
+const int kResultNoDevice = 121;
+const int kResultNoSmart = 127;
+const int kResultReadFailed = 105;
+
+// The attributes every successful reading reports, in order; the 0 ends the list.
+const unsigned char kMonitoredIds[] = {1,   2,   3,   4,   5,   7,   9,   10,  11,  12,  13, 193,
+                                       194, 195, 196, 197, 198, 199, 200, 202, 221, 228, 0};
+
+const std::uint32_t kGenericReadWrite = 0xC0000000;
+const std::uint32_t kShareReadWrite = 3;
+const std::uint32_t kOpenExisting = 3;
+
+Handle OpenSmartDevice(std::size_t disk) {
+    wchar_t path[30];
+    // The device number is the low 32 bits, printed signed.
+    const int number = static_cast<int>(static_cast<std::uint32_t>(disk));
+    std::swprintf(path, sizeof(path) / sizeof(path[0]), L"\\\\.\\PHYSICALDRIVE%d", number);
+    return Sys().CreateFileW(path, kGenericReadWrite, kShareReadWrite, kOpenExisting, 0);
+}
+
+SENDCMDINPARAMS SmartCommand(std::size_t disk, std::uint8_t features, std::uint32_t bufferSize) {
+    SENDCMDINPARAMS command;
+    std::memset(&command, 0, sizeof(command));
+    command.cBufferSize = bufferSize;
+    command.irDriveRegs.bFeaturesReg = features;
+    command.irDriveRegs.bSectorCountReg = 1;
+    command.irDriveRegs.bSectorNumberReg = 1;
+    command.irDriveRegs.bCylLowReg = kSmartCylLow;
+    command.irDriveRegs.bCylHighReg = kSmartCylHi;
+    command.irDriveRegs.bDriveHeadReg = kSmartDriveHead;
+    command.irDriveRegs.bCommandReg = kSmartCmd;
+    command.bDriveNumber = static_cast<std::uint8_t>(disk & 0xFF);
+    return command;
+}
+
+bool EnableSmart(Handle device, std::size_t disk) {
+    GETVERSIONINPARAMS version;
+    std::memset(&version, 0, sizeof(version));
+    std::uint32_t returned = 0;
+    if (!Sys().DeviceIoControl(device, kSmartGetVersion, nullptr, 0, &version, sizeof(version),
+                               &returned)) {
+        return false;
+    }
+    if ((version.fCapabilities & kCapSmartCmd) == 0) return false;
+
+    const SENDCMDINPARAMS command = SmartCommand(disk, kEnableSmart, 0);
+    SENDCMDOUTPARAMS status;
+    std::memset(&status, 0, sizeof(status));
+    return Sys().DeviceIoControl(device, kSmartSendDriveCommand, &command, sizeof(command), &status,
+                                 sizeof(status), &returned) != 0;
+}
+
+// Fills `table` from the attribute page (when it can be read) and the threshold page; false when
+// the threshold page cannot be read.
+bool ReadSmartData(Handle device, std::size_t disk, SmartTable& table) {
+    SENDCMDINPARAMS command = SmartCommand(disk, kReadAttributes, kSmartPageSize);
+    SmartDataReply reply;
+    std::memset(&reply, 0, sizeof(reply));
+    std::uint32_t returned = 0;
+    if (Sys().DeviceIoControl(device, kSmartRcvDriveData, &command, sizeof(command), &reply,
+                              sizeof(reply), &returned)) {
+        ReadAttributeEntries(reply.bBuffer, table);
+    }
+
+    command.irDriveRegs.bFeaturesReg = kReadThresholds;
+    command.cBufferSize = kSmartPageSize;
+    std::memset(&reply, 0, sizeof(reply));
+    if (!Sys().DeviceIoControl(device, kSmartRcvDriveData, &command, sizeof(command), &reply,
+                               sizeof(reply), &returned)) {
+        return false;
+    }
+    ReadThresholdEntries(reply.bBuffer, table);
+    return true;
+}
+
+}  // namespace
+
+int ReadSmartAttributes(std::size_t disk, std::map<unsigned char, HddSmartAttr>& attrs) {
+    const Handle device = OpenSmartDevice(disk);
+    if (device == platform::InvalidHandle()) return kResultNoDevice;
+    if (device == nullptr) return kResultNoSmart;
+
+    int result = kResultNoSmart;
+    SmartTable table{};
+    if (EnableSmart(device, disk)) {
+        result = ReadSmartData(device, disk, table) ? kResultOk : kResultReadFailed;
+    }
+    Sys().CloseHandle(device);
+    if (result != kResultOk) return result;
+
+    for (const unsigned char* id = kMonitoredIds; *id != 0; ++id) {
+        const SmartSlot& slot = table[*id];
+        HddSmartAttr& attr = attrs[*id];
+        attr.id = *id;
+        attr.reserved = 0;
+        attr.value = slot.value;
+        attr.worst = slot.worst;
+        attr.threshold = slot.threshold;
+        attr.flags = slot.flags;
+    }
+    return kResultOk;
+}
+
+}  // namespace smart
+}  // namespace Ovra
