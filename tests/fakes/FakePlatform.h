@@ -24,6 +24,11 @@ namespace fakes {
 using platform::Handle;
 using platform::Module;
 
+// The device path of physical disk `n`, as the library forms it: \\.\PHYSICALDRIVEn.
+inline std::wstring PhysicalDrivePath(long long n) {
+    return L"\\\\.\\PHYSICALDRIVE" + std::to_wstring(n);
+}
+
 // One call as it reached the seam.
 struct Call {
     std::string name;                 // the entry, e.g. "CreateFileW"

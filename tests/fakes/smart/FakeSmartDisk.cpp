@@ -57,10 +57,6 @@ SmartPageBytes BuildThresholdPage(const std::vector<SmartThresholdEntry>& entrie
     return page;
 }
 
-std::wstring PhysicalDrivePath(long long n) {
-    return L"\\\\.\\PHYSICALDRIVE" + std::to_wstring(n);
-}
-
 FakeSmartDisk::FakeSmartDisk(std::vector<SmartAttributeEntry> attributes,
                              std::vector<SmartThresholdEntry> thresholds)
     : m_attributePage(BuildAttributePage(attributes)),

@@ -41,8 +41,6 @@ using SmartPageBytes = std::array<std::uint8_t, 512>;
 SmartPageBytes BuildAttributePage(const std::vector<SmartAttributeEntry>& entries);
 SmartPageBytes BuildThresholdPage(const std::vector<SmartThresholdEntry>& entries);
 
-// "\\.\PHYSICALDRIVE<n>"
-std::wstring PhysicalDrivePath(long long n);
 
 class FakeSmartDisk : public FakeDevice {
 public:

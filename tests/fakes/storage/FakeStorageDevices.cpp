@@ -144,10 +144,6 @@ int FakeVolumeDevice::Control(std::uint32_t code, const void*, std::uint32_t, vo
     return 1;
 }
 
-std::wstring PhysicalDrivePath(std::size_t number) {
-    return L"\\\\.\\PHYSICALDRIVE" + std::to_wstring(number);
-}
-
 std::shared_ptr<FakeDisk> AddDisk(FakePlatform& fake, std::size_t number) {
     auto disk = std::make_shared<FakeDisk>();
     fake.AddDevice(PhysicalDrivePath(number), disk);

@@ -59,7 +59,6 @@ private:
     std::vector<std::uint32_t> m_disks;
 };
 
-std::wstring PhysicalDrivePath(std::size_t number);
 std::shared_ptr<FakeDisk> AddDisk(FakePlatform& fake, std::size_t number);
 std::shared_ptr<FakeVolumeDevice> AddVolumeDevice(FakePlatform& fake, wchar_t letter,
                                                   std::vector<std::uint32_t> disks);
