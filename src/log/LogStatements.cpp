@@ -1,0 +1,256 @@
+#include "log/LogStatements.h"
+
+#include <Ovra/Bases/StringConv.h>
+
+#include <cstdio>
+#include <iterator>
+
+namespace Ovra {
+namespace logsql {
+
+const wchar_t kTableName[] = L"Ovra_Log";
+const wchar_t kTimeField[] = L"Time";
+const char kCountColumn[] = "COUNT(Time)";
+
+namespace {
+
+bool IsDigit(wchar_t c) {
+    return c >= L'0' && c <= L'9';
+}
+
+bool IsIdentifierStart(wchar_t c) {
+    return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z') || c == L'_';
+}
+
+// Appends the text form of `value` as the inside of an SQL string literal: quotes doubled.
+void AppendLiteralBody(const LogVariant& value, std::wstring& out) {
+    const std::size_t start = out.size();
+    value.AppendTo(out);
+    if (out.find(L'\'', start) == std::wstring::npos) return;
+    const std::wstring raw = out.substr(start);
+    out.resize(start);
+    for (wchar_t c : raw) {
+        out += c;
+        if (c == L'\'') out += L'\'';
+    }
+}
+
+// A decimal number as SQL reads it: [+-]digits[.digits][e[+-]digits], or [+-].digits[...].
+bool IsPlainNumber(const std::wstring& text) {
+    std::size_t i = 0;
+    const std::size_t n = text.size();
+    if (i < n && (text[i] == L'+' || text[i] == L'-')) ++i;
+    std::size_t digits = 0;
+    while (i < n && IsDigit(text[i])) ++i, ++digits;
+    if (i < n && text[i] == L'.') {
+        ++i;
+        while (i < n && IsDigit(text[i])) ++i, ++digits;
+    }
+    if (digits == 0) return false;
+    if (i < n && (text[i] == L'e' || text[i] == L'E')) {
+        ++i;
+        if (i < n && (text[i] == L'+' || text[i] == L'-')) ++i;
+        std::size_t exponent = 0;
+        while (i < n && IsDigit(text[i])) ++i, ++exponent;
+        if (exponent == 0) return false;
+    }
+    return i == n;
+}
+
+// A range bound: numbers as they stand, any other text as a quoted literal.
+void AppendBound(const LogVariant& value, std::wstring& out) {
+    if (value.GetType() == LogVariant::Text && !IsPlainNumber(static_cast<std::wstring>(value))) {
+        out += L'\'';
+        AppendLiteralBody(value, out);
+        out += L'\'';
+        return;
+    }
+    value.AppendTo(out);
+}
+
+void TrimBlanks(std::wstring& text) {
+    const std::size_t first = text.find_first_not_of(L' ');
+    if (first == std::wstring::npos) {
+        text.clear();
+        return;
+    }
+    text.erase(text.find_last_not_of(L' ') + 1);
+    text.erase(0, first);
+}
+
+// Removes from `text` everything up to and including the first `separator` and returns what came
+// before it; without a separator the whole text is taken.
+std::wstring SplitOff(std::wstring& text, wchar_t separator) {
+    const std::size_t at = text.find(separator);
+    std::wstring head;
+    if (at == std::wstring::npos) {
+        head.swap(text);
+    } else {
+        head = text.substr(0, at);
+        text.erase(0, at + 1);
+    }
+    return head;
+}
+
+}  // namespace
+
+bool IsPlainIdentifier(const std::wstring& name) {
+    if (name.empty() || !IsIdentifierStart(name[0])) return false;
+    for (wchar_t c : name) {
+        if (!IsIdentifierStart(c) && !IsDigit(c)) return false;
+    }
+    return true;
+}
+
+std::wstring CreateTable(const std::list<LogService::Field>& fields) {
+    std::wstring out = L"create table ";
+    out += kTableName;
+    out += L'(';
+    out += kTimeField;
+    out += L' ';
+    out += LogVariant::GetTypeString(LogVariant::Int64);
+    for (const LogService::Field& field : fields) {
+        out += L", ";
+        out += field.name;
+        out += L' ';
+        out += LogVariant::GetTypeString(field.type);
+        if (field.constraint == 1) {
+            out += L" unique";
+        } else if (field.constraint == 2) {
+            out += L" not null";
+        }
+    }
+    out += L");";
+    return out;
+}
+
+std::wstring CreateIndex(const std::wstring& column) {
+    return L"CREATE INDEX " + column + L"_index ON " + kTableName + L"(" + column + L");";
+}
+
+std::wstring DropTable() {
+    return std::wstring(L"drop table ") + kTableName;
+}
+
+std::string TableExistsQuery() {
+    char buffer[128];
+    std::snprintf(buffer, sizeof buffer,
+                  "select count(*) from sqlite_master where type='table' and name='%s'",
+                  tcs_to_utf8(kTableName).c_str());
+    return buffer;
+}
+
+std::wstring StoredCreateQuery() {
+    return std::wstring(L"select sql from sqlite_master where type='table' and name='") +
+           kTableName + L"'";
+}
+
+std::wstring Insert(long long time, const std::list<LogService::FieldData>& data) {
+    std::wstring columns;
+    std::wstring values;
+    columns.reserve(32 + 16 * data.size());
+    values.reserve(32 + 32 * data.size());
+    columns += L"insert into ";
+    columns += kTableName;
+    columns += L'(';
+    columns += kTimeField;
+    values += L"values(";
+    LogVariant(time).AppendTo(values);
+    for (const LogService::FieldData& field : data) {
+        columns += L", ";
+        columns += field.name;
+        if (field.value.GetType() == LogVariant::Text) {
+            values += L", '";
+            AppendLiteralBody(field.value, values);
+            values += L'\'';
+        } else {
+            values += L", ";
+            field.value.AppendTo(values);
+            values += L' ';
+        }
+    }
+    columns += L") ";
+    values += L");";
+    columns += values;
+    return columns;
+}
+
+SearchBuild Search(const std::map<std::wstring, LogService::SearchQuery>& conditions,
+                   std::wstring& statement) {
+    if (conditions.empty()) return SearchBuild::kEmpty;
+    for (const auto& condition : conditions) {
+        if (!IsPlainIdentifier(condition.first)) return SearchBuild::kBadName;
+    }
+    std::wstring out = L"select * from ";
+    out += kTableName;
+    out += L" where ";
+    for (auto it = conditions.begin(); it != conditions.end(); ++it) {
+        const LogService::SearchQuery& query = it->second;
+        out += it->first;
+        out += L' ';
+        switch (query.compare) {
+            case 0:
+                out += L"= '";
+                AppendLiteralBody(query.value, out);
+                out += L'\'';
+                break;
+            case 1:
+                out += L"LIKE '%";
+                AppendLiteralBody(query.value, out);
+                out += L"%'";
+                break;
+            case 2:
+                out += L"between ";
+                AppendBound(query.value, out);
+                out += L" AND ";
+                AppendBound(query.upperValue, out);
+                break;
+            default:
+                break;
+        }
+        if (std::next(it) != conditions.end()) out += query.relation ? L" OR " : L" AND ";
+    }
+    statement.swap(out);
+    return SearchBuild::kBuilt;
+}
+
+std::wstring SelectAll(const std::wstring& clause) {
+    return std::wstring(L"SELECT * FROM ") + kTableName + L" " + clause;
+}
+
+std::wstring Count(const std::wstring& clause) {
+    return std::wstring(L"SELECT COUNT(") + kTimeField + L") FROM " + kTableName + L" " + clause;
+}
+
+std::wstring DeleteBefore(long long cutoff) {
+    std::wstring out = L"delete from ";
+    out += kTableName;
+    out += L" where ";
+    out += kTimeField;
+    out += L" < ";
+    LogVariant(cutoff).AppendTo(out);
+    return out;
+}
+
+std::map<std::wstring, LogVariant::Type> ParseColumnTypes(const std::wstring& createText) {
+    std::map<std::wstring, LogVariant::Type> types;
+    const std::size_t open = createText.find(L'(');
+    const std::size_t close = createText.rfind(L')');
+    if (open == std::wstring::npos || close == std::wstring::npos || close <= open) return types;
+    std::wstring rest = createText.substr(open + 1, close - open - 1);
+    for (;;) {
+        std::wstring item = SplitOff(rest, L',');
+        TrimBlanks(item);
+        if (item.empty()) break;
+        std::wstring name = SplitOff(item, L' ');
+        TrimBlanks(name);
+        std::wstring word = SplitOff(item, L' ');
+        TrimBlanks(word);
+        if (name.empty() || word.empty()) break;
+        types[name] = LogVariant::GetType(word.c_str());
+    }
+    return types;
+}
+
+}  // namespace logsql
+}  // namespace Ovra
