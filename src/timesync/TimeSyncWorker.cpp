@@ -1,0 +1,119 @@
+// The worker of the time-sync service, its queries and the clock-setting sequence.
+#include <Ovra/TimeSyncService.h>
+
+#include "platform/Platform.h"
+#include "timesync/NtpModule.h"
+
+#include <cstdint>
+
+namespace Ovra {
+
+namespace {
+const std::uint32_t kPauseMs = 10000;
+const std::uint32_t kStopped = platform::kWaitObject0;
+const std::uint32_t kRequested = platform::kWaitObject0 + 1;
+const int kClockAboutToBeSet = 1901;
+const int kClockSetFailed = 105;
+}  // namespace
+
+unsigned int TimeSyncService::OnThreadEntry() {
+    // The stop request comes first, so it wins over a request or a pause that is also signalled.
+    const platform::Handle stop = GetStopThreadEvent();
+    const platform::Handle mainPair[2] = {stop, m_requestEvent.GetHandle()};
+    for (;;) {
+        const std::uint32_t result =
+            platform::Sys().WaitForMultipleObjects(2, mainPair, 0, ScheduleWaitMs());
+        if (result == kStopped) return 0;
+        if (result != kRequested && result != platform::kWaitTimeout) continue;
+
+        std::wstring requested;
+        int scheduleEnabled;
+        std::list<std::wstring> servers;
+        {
+            CsLocker lock(m_cs);
+            scheduleEnabled = m_scheduleEnabled;
+            servers = m_scheduleServers;
+        }
+        if (result == kRequested) {
+            CsLocker lock(m_cs);
+            if (m_requests.empty()) {
+                // Reset only here: while requests remain, each gets a wake-up of its own.
+                m_requestEvent.Reset();
+                continue;
+            }
+            requested.swap(m_requests.front());
+            m_requests.pop_front();
+        } else if (!scheduleEnabled) {
+            continue;
+        }
+
+        long long time = 0;
+        std::wstring server;
+        SyncOnce(requested, servers, time, server);
+        if (time != 0) SetClock(time, server);
+    }
+}
+
+unsigned int TimeSyncService::ScheduleWaitMs() {
+    CsLocker lock(m_cs);
+    return static_cast<unsigned int>(static_cast<unsigned long long>(m_scheduleTime));
+}
+
+void TimeSyncService::SyncOnce(const std::wstring& requested,
+                               const std::list<std::wstring>& servers, long long& time,
+                               std::wstring& server) {
+    if (!requested.empty()) {
+        Attempt(requested, time);
+        server = requested;
+        return;
+    }
+    for (const std::wstring& name : servers) {
+        Attempt(name, time);
+        if (time != 0) {
+            server = name;
+            return;
+        }
+        if (!PauseBetweenServers()) return;  // stopped: the next main wait sees it too
+    }
+}
+
+void TimeSyncService::Attempt(const std::wstring& server, long long& time) {
+    time = 0;
+    const int code = GetNetworkTime(server, time);
+    if (code == 0) return;
+    time = 0;
+    Notify(code, time, server);
+}
+
+bool TimeSyncService::PauseBetweenServers() {
+    const platform::Handle pausePair[2] = {GetStopThreadEvent(), m_pauseEvent.GetHandle()};
+    return platform::Sys().WaitForMultipleObjects(2, pausePair, 0, kPauseMs) != kStopped;
+}
+
+int TimeSyncService::GetNetworkTime(const std::wstring& server, long long& time) {
+    return m_ntpModule ? m_ntpModule->Query(server, time) : 1;
+}
+
+int TimeSyncService::SetSystemTime(long long time) {
+    return SetSystemTime(time, std::wstring());
+}
+
+int TimeSyncService::SetSystemTime(long long time, const std::wstring& server) {
+    return SetClock(time, server);
+}
+
+int TimeSyncService::SetClock(long long& time, const std::wstring& server) {
+    // One observer sees the whole sequence: SetObserver waits until it is over.
+    CsLocker lock(m_observerLock);
+    Notify(kClockAboutToBeSet, time, server);
+    const int result = SetCurTime(time) ? 0 : kClockSetFailed;
+    Notify(result, time, server);
+    return result;
+}
+
+void TimeSyncService::Notify(int code, long long& time, const std::wstring& server) {
+    CsLocker lock(m_observerLock);
+    if (m_observer) m_observer->OnTimeSync(this, code, time, server);
+}
+
+}  // namespace Ovra

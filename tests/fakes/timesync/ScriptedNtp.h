@@ -1,0 +1,51 @@
+#pragma once
+
+// A scripted stand-in for libntp: "GetNtpTime" answers each server name as the test says and
+// records every query.
+
+#include "fakes/FakePlatform.h"
+
+#include <condition_variable>
+#include <cstddef>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace Ovra {
+namespace fakes {
+
+// Where the service looks for libntp: beside Ovra-Platform-Misc, which the build puts beside the
+// test executables.
+std::wstring NtpLibraryPath();
+
+class ScriptedNtp {
+public:
+    // Servers without a script answer this code.
+    static const int kUnscripted = 99;
+
+    static ScriptedNtp& Instance();
+    // A FakeModule exporting "GetNtpTime".
+    static FakeModule Module();
+    static int GetNtpTime(const std::wstring& server, long long& time);
+
+    void Reset();
+    // `server` answers `code`, storing `time` (also when the code is a failure).
+    void Script(const std::wstring& server, int code, long long time);
+    std::vector<std::wstring> Queries() const;
+    // Blocks until `count` queries have been made; false after 10 s.
+    bool AwaitQueries(std::size_t count) const;
+
+private:
+    struct Answer {
+        int code;
+        long long time;
+    };
+    mutable std::mutex m_mutex;
+    mutable std::condition_variable m_queried;
+    std::map<std::wstring, Answer> m_answers;
+    std::vector<std::wstring> m_queries;
+};
+
+}  // namespace fakes
+}  // namespace Ovra

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <Ovra/TimeSyncService.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace Ovra {
+namespace testing_timesync {
+
+struct Notification {
+    int code;
+    long long time;
+    std::wstring server;
+    std::thread::id thread;
+};
+
+// Records every notification; `onCall` runs inside the call with the live time variable.
+class RecordingObserver : public TimeSyncServiceObserver {
+public:
+    std::function<void(TimeSyncService*, int code, long long& time)> onCall;
+
+    void OnTimeSync(TimeSyncService* service, int code, long long& time,
+                    const std::wstring& server) override {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_calls.push_back({code, time, server, std::this_thread::get_id()});
+            m_called.notify_all();
+        }
+        if (onCall) onCall(service, code, time);
+    }
+
+    std::vector<Notification> Calls() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_calls;
+    }
+
+    std::vector<int> Codes() const {
+        std::vector<int> codes;
+        for (const Notification& call : Calls()) codes.push_back(call.code);
+        return codes;
+    }
+
+    // Blocks until `count` calls have been recorded; false after 10 s.
+    bool AwaitCalls(std::size_t count) const {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_called.wait_for(lock, std::chrono::seconds(10),
+                                 [&] { return m_calls.size() >= count; });
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    mutable std::condition_variable m_called;
+    std::vector<Notification> m_calls;
+};
+
+}  // namespace testing_timesync
+}  // namespace Ovra

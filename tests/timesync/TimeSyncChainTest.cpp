@@ -1,0 +1,75 @@
+// The whole chain: the service loads the real libntp from its own folder and sets the test
+// clock from chronyd on loopback. The real clock is never touched.
+#include <Ovra/TimeSyncService.h>
+#include <gtest/gtest.h>
+
+#include "ChronyServer.h"
+#include "RecordingObserver.h"
+#include "fakes/FakePlatform.h"
+#include "fakes/timesync/ScriptedNtp.h"
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace Ovra {
+namespace testing_timesync {
+namespace {
+
+// The fake's test clock and recording, with real run-time loading.
+class RealLibraryPlatform : public fakes::FakePlatform {
+public:
+    platform::Module LoadLibraryW(const wchar_t* path) override {
+        FakePlatform::LoadLibraryW(path);  // recorded; it knows no such module
+        return Target().LoadLibraryW(path);
+    }
+    void* GetProcAddress(platform::Module module, const char* name) override {
+        return Target().GetProcAddress(module, name);
+    }
+    int FreeLibrary(platform::Module module) override { return Target().FreeLibrary(module); }
+};
+
+long long NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+TEST(TimeSyncChainTest, SetsTheTestClockFromALoopbackServer) {
+    NtpTest::ChronyServer server;
+    std::string error;
+    if (!server.Start(true, error)) GTEST_SKIP() << error;
+
+    RealLibraryPlatform fake;
+    platform::ScopedPlatform scope(fake);
+    fake.SetTime(1000);  // far from the server's time
+    RecordingObserver observer;
+    TimeSyncService service;
+    service.SetObserver(&observer);
+    ASSERT_EQ(0, service.Create());
+    ASSERT_EQ(fakes::NtpLibraryPath(), fake.CallsNamed("LoadLibraryW").at(0).text);
+    ASSERT_EQ(0, service.Start());
+
+    const long long before = NowMs();
+    service.SetScheduleTimeServer({server.Ipv4()});
+    service.SyncTimeServerNow();
+    ASSERT_TRUE(observer.AwaitCalls(2));
+    const long long after = NowMs();
+    service.Stop();
+
+    const std::vector<Notification> calls = observer.Calls();
+    ASSERT_EQ(2u, calls.size()) << "first code " << calls[0].code;
+    EXPECT_EQ(1901, calls[0].code);
+    EXPECT_EQ(0, calls[1].code);
+    EXPECT_EQ(server.Ipv4(), calls[1].server);
+    // chronyd serves this machine's clock: the time lies within the query, give or take.
+    const long long slack = 1000;
+    EXPECT_GE(calls[1].time, before - slack);
+    EXPECT_LE(calls[1].time, after + slack);
+    EXPECT_EQ((std::vector<long long>{calls[1].time}), fake.ClockSets());
+    EXPECT_EQ(calls[1].time, fake.Time());
+}
+
+}  // namespace
+}  // namespace testing_timesync
+}  // namespace Ovra

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <Ovra/TimeSyncService.h>
+#include <gtest/gtest.h>
+
+#include "RecordingObserver.h"
+#include "fakes/FakePlatform.h"
+#include "fakes/timesync/ScriptedNtp.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace Ovra {
+namespace testing_timesync {
+
+using fakes::FakeModule;
+using fakes::FakePlatform;
+using fakes::NtpLibraryPath;
+using fakes::ScriptedNtp;
+
+// Opens the protected operations to the tests.
+class ProbeService : public TimeSyncService {
+public:
+    ProbeService() = default;
+    ProbeService(const ProbeService&) = default;
+    ProbeService& operator=(const ProbeService&) = default;
+    ~ProbeService() override { StopThread(0xFFFFFFFF, 1); }  // as every derived service must
+    using TimeSyncService::GetNetworkTime;
+    using TimeSyncService::SetSystemTime;
+};
+
+const long long kHour = 3600000;
+const long long kPause = 10000;
+
+// A service over the scripted libntp, with the test clock and the wait gate: every finite wait
+// of the worker blocks until the test lets it time out.
+class TimeSyncTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ScriptedNtp::Instance().Reset();
+        fake.AddModule(NtpLibraryPath(), ScriptedNtp::Module());
+        fake.EnableWaitGate(true);
+    }
+
+    ScriptedNtp& Ntp() { return ScriptedNtp::Instance(); }
+
+    // Creates and starts the service and returns once the worker is in its first wait.
+    void StartService() {
+        ASSERT_EQ(0, service.Create());
+        ASSERT_EQ(0, service.Start());
+        ASSERT_TRUE(fake.Gate().AwaitEntered(1));
+    }
+
+    // Lets the current gated wait time out and returns once the worker is in gated wait `n`.
+    void ElapseUntilWait(std::uint64_t n) {
+        fake.Gate().Elapse(1);
+        ASSERT_TRUE(fake.Gate().AwaitEntered(n));
+    }
+
+    // The time-outs of the worker's waits on its handle pairs, in order.
+    std::vector<std::uint64_t> WaitTimeouts() const {
+        std::vector<std::uint64_t> timeouts;
+        for (const fakes::Call& call : fake.CallsNamed("WaitForMultipleObjects")) {
+            if (call.args[0] == 2) timeouts.push_back(call.args[2]);
+        }
+        return timeouts;
+    }
+
+    FakePlatform fake;
+    platform::ScopedPlatform scope{fake};
+    RecordingObserver observer;
+    ProbeService service;
+};
+
+}  // namespace testing_timesync
+}  // namespace Ovra
