@@ -1,0 +1,10 @@
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+namespace ovractl {
+
+// ovractl log create|index|insert|search|count|retention|info
+void AddLogCommands(CLI::App& app, int& exitCode);
+
+}  // namespace ovractl
