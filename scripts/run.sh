@@ -4,5 +4,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh >/dev/null
 cmake --preset linux >/dev/null
-cmake --build --preset linux -j"$(nproc)" --target ovra-example >/dev/null
-exec build/linux/bin/ovra-example "$@"
+cmake --build --preset linux -j"$(nproc)" --target ovractl >/dev/null
+exec build/linux/bin/ovractl "${@:-demo}"

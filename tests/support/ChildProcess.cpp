@@ -42,6 +42,26 @@ ChildProcess::~ChildProcess() {
 
 #if defined(_WIN32)
 
+namespace {
+// One argument as the C runtime splits a command line: backslashes are literal except before a
+// quote, so those before an embedded quote and before the closing quote are doubled.
+std::wstring QuoteArgument(const std::wstring& arg) {
+    std::wstring quoted = L"\"";
+    std::size_t backslashes = 0;
+    for (wchar_t c : arg) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, L'\\');
+    return quoted + L"\"";
+}
+}  // namespace
+
 bool ChildProcess::Start(const std::string& program, const std::vector<std::string>& args) {
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE childIn = nullptr, childOut = nullptr, input = nullptr, output = nullptr;
@@ -49,8 +69,8 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
     if (!::CreatePipe(&output, &childOut, &inherit, 0)) return false;
     ::SetHandleInformation(input, HANDLE_FLAG_INHERIT, 0);
     ::SetHandleInformation(output, HANDLE_FLAG_INHERIT, 0);
-    std::wstring command = L"\"" + mbs_to_tcs(program) + L"\"";
-    for (const std::string& arg : args) command += L" \"" + mbs_to_tcs(arg) + L"\"";
+    std::wstring command = QuoteArgument(mbs_to_tcs(program));
+    for (const std::string& arg : args) command += L" " + QuoteArgument(mbs_to_tcs(arg));
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
