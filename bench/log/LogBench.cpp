@@ -170,7 +170,7 @@ void Search(benchmark::State& state, bool steady) {
     setup.Fill(kSearchRecords, 1700000000000LL);
     SteadyHeap heap(steady);
     for (auto _ : state) {
-        std::list<LogService::Record> rows;
+        std::list<std::list<LogService::FieldData>> rows;
         setup.service.Search(L"", rows);
         if (rows.size() != kSearchRecords) state.SkipWithError("wrong row count");
     }

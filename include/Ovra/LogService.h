@@ -13,6 +13,7 @@
 namespace Ovra {
 
 class CppSQLite3DB;
+class LogSearchVisitor;
 struct LogServiceTestAccess;
 
 // The log database: one SQLite file with the table "Ovra_Log", whose first column "Time" (INT64,
@@ -41,6 +42,15 @@ struct LogServiceTestAccess;
 // - A stored column whose type word is unknown comes back from a search as an empty (None) value.
 // - Result columns are matched to the column names by their UTF-8 form.
 // - The destructor stops a running retention worker before anything is released.
+//
+// For long-running logs (all opt-in; without them every operation behaves as described above):
+// - Insert of a list of records writes them in one transaction, all or nothing: well over ten
+//   times the rate of one Insert per record.
+// - EnableWriteAheadLog switches the file to SQLite's write-ahead log.
+// - SetRetentionBatchSize makes the retention pass delete in short chunks, so that inserts and
+//   searches go on during a large expiry; SetRetentionMaxBytes bounds the space the records use;
+//   ReclaimSpace gives free pages back to the file system.
+// - Search with a LogSearchVisitor hands over one record at a time instead of the whole result.
 class OVRA_PLATFORM_MISC_API LogService : private Thread {
 public:
     // A column declaration. constraint: 1 " unique", 2 " not null", anything else nothing.
@@ -66,7 +76,11 @@ public:
         LogVariant upperValue;
     };
 
-    using Record = std::list<FieldData>;
+    // A record to insert: its time (milliseconds, as for the single Insert) and its values.
+    struct Record {
+        long long time = 0;
+        std::list<FieldData> data;
+    };
 
     LogService();
     virtual ~LogService();
@@ -89,12 +103,25 @@ public:
 
     // Writes one record; columns not named are NULL. 104 for no values.
     int Insert(const long long& time, const std::list<FieldData>& data);
+    // Writes every record, each with the statement the single Insert builds, in one transaction:
+    // all are stored or none. 104 for an empty list or a record without values and 1 for a name
+    // that is not a plain identifier, before anything runs; otherwise 0, or the result of the
+    // first statement that failed (the whole batch is then rolled back).
+    int Insert(const std::list<Record>& records);
 
     // Every record matching `clause` (SQL following the table name: WHERE, ORDER BY, LIMIT, or
     // nothing), each as the typed values of its non-NULL columns in column-name order.
-    int Search(const std::wstring& clause, std::list<Record>& rows);
+    int Search(const std::wstring& clause, std::list<std::list<FieldData>>& rows);
     // The same for a map of conditions: 104 for an empty map.
-    int Search(const std::map<std::wstring, SearchQuery>& conditions, std::list<Record>& rows);
+    int Search(const std::map<std::wstring, SearchQuery>& conditions,
+               std::list<std::list<FieldData>>& rows);
+    // The same records, typed the same way, handed to `visitor` one at a time as SQLite steps to
+    // them, so the result is never held in memory; a nonzero answer of the visitor ends the search
+    // (still 0). Results as for Search. The lock of the service is held from the first row to the
+    // last visitor call: other operations and the retention worker wait until the search ends.
+    // The visitor must not call this service: on the searching thread such a call fails with 1
+    // (or does nothing, for Close); from another thread it would wait for the search to end.
+    int Search(const std::wstring& clause, LogSearchVisitor& visitor);
     int GetRecordCount(const std::wstring& clause, unsigned long long& count);
     // The SELECT statement of a condition map: 1 when built, 0 (statement unchanged) when the map
     // is empty or a key is not a plain identifier.
@@ -107,6 +134,35 @@ public:
     void SetRetentionTime(unsigned long long minutes);
     // Nonzero starts the worker when it is not running; zero stops it and waits for its end.
     void EnableRetention(int enable);
+    // 0 (the default): a pass deletes the expired records with one statement, which holds the
+    // lock (and the file's write lock) until all are gone. n > 0: it deletes them oldest first,
+    // at most n at a time, releasing the lock between chunks so that inserts and searches go on,
+    // and ends early on a stop request. Chunks are quick when the time column is indexed
+    // (CreateIndex).
+    void SetRetentionBatchSize(unsigned int rows);
+    unsigned int GetRetentionBatchSize() const;
+    // 0 (the default): no bound. Otherwise, after the expired records, each pass deletes the
+    // oldest records, in chunks (of the batch size, or 1000 when it is 0), until the pages in use
+    // take at most `bytes`; up to one chunk more than strictly needed may go. Pages freed this way
+    // stay in the file for reuse by later records; ReclaimSpace gives them back.
+    void SetRetentionMaxBytes(unsigned long long bytes);
+    unsigned long long GetRetentionMaxBytes() const;
+
+    // Gives the free pages of the file back to the file system: "PRAGMA incremental_vacuum" when
+    // the file was made with auto_vacuum=INCREMENTAL, else VACUUM, which rewrites the whole file
+    // and needs free disk space up to its size. It runs only when called, and holds the lock
+    // (inserts wait) for its whole duration. 0, or the error mapping.
+    int ReclaimSpace();
+
+    // Nonzero switches the open file to SQLite's write-ahead log, zero back to the rollback
+    // journal; 0 when SQLite reports the mode asked for, else 1 (or 102), also when not open.
+    // The write-ahead log makes each small transaction several times cheaper and lets readers of
+    // other connections go on while a write runs (the writer is not blocked by them either). It
+    // keeps two more files beside the database ("-wal" and "-shm"), all connections must be on
+    // the same machine, and the setting stays with the file: later opens use it too. Going back
+    // to the rollback journal needs that no other connection has the file open (it waits for
+    // them up to the busy timeout of a minute, then fails).
+    int EnableWriteAheadLog(int enable);
 
 protected:
     int ExistTable() const;
@@ -119,10 +175,20 @@ protected:
 private:
     friend struct LogServiceTestAccess;
 
+    class ForegroundLock;
+    class VisitGuard;
+
+    CppSQLite3DB& Db() const;
     bool TableExists() const;
     void LoadFieldTypes(std::map<std::wstring, LogVariant::Type>& types);
     int RunStatement(const std::wstring& statement, bool markCorrupt);
-    int RunSearch(const std::wstring& statement, std::list<Record>& rows);
+    int RunSearch(const std::wstring& statement, std::list<std::list<FieldData>>& rows);
+    int Fail(int sqliteCode, bool markCorrupt);
+    bool DeleteExpiredInChunks(long long cutoff, unsigned int chunk);
+    void DeleteOldestUntilWithin(unsigned long long bytes, unsigned int chunk);
+    int DeleteChunk(const std::string& statement, int& changes);
+    void LetWaitersIn();
+    int UsedBytes(unsigned long long& used);
 
     CppSQLite3DB* m_db;
     std::atomic<int> m_opened;
@@ -130,6 +196,21 @@ private:
     std::atomic<unsigned long long> m_retentionTime;
     std::map<std::wstring, LogVariant::Type> m_fieldTypes;
     mutable Cs m_cs;
+    std::atomic<unsigned int> m_retentionBatchSize;
+    std::atomic<unsigned long long> m_retentionMaxBytes;
+    bool m_visiting;  // under m_cs: a streaming search is calling its visitor
+    mutable std::atomic<unsigned int> m_lockWaiters;       // callers waiting for m_cs
+    mutable std::atomic<unsigned long long> m_lockGrants;  // times a caller got m_cs
+};
+
+// Receives the records of LogService::Search one at a time, on the searching thread, with the
+// service's lock held (see there). Returns nonzero to end the search.
+class LogSearchVisitor {
+public:
+    virtual int OnLogRecord(const std::list<LogService::FieldData>& record) = 0;
+
+protected:
+    virtual ~LogSearchVisitor() = default;
 };
 
 }  // namespace Ovra

@@ -143,6 +143,33 @@ const char* CppSQLite3Query::FirstColumnText() {
     return reinterpret_cast<const char*>(sqlite3_column_text(m_statement, 0));
 }
 
+bool CppSQLite3Query::NextRow() {
+    CheckStatement();
+    if (m_eof) return false;
+    const int step = sqlite3_step(m_statement);
+    if (step == SQLITE_ROW) return true;
+    m_eof = true;
+    if (step == SQLITE_DONE) return false;
+    // The legacy interface reports the specific error only when the statement is reset.
+    const int result = sqlite3_reset(m_statement);
+    throw CppSQLite3Exception(result != SQLITE_OK ? result : step, sqlite3_errmsg(m_db));
+}
+
+int CppSQLite3Query::ColumnIndex(const char* column) const {
+    CheckStatement();
+    if (column) {
+        for (int i = 0; i < m_columnCount; ++i) {
+            const char* name = sqlite3_column_name(m_statement, i);
+            if (name && std::strcmp(name, column) == 0) return i;
+        }
+    }
+    ThrowLayerError("Invalid field name requested");
+}
+
+const char* CppSQLite3Query::ColumnText(int index) const {
+    return reinterpret_cast<const char*>(sqlite3_column_text(m_statement, index));
+}
+
 void CppSQLite3Query::Finalize() {
     if (m_statement && m_ownStatement) {
         const int result = sqlite3_finalize(m_statement);
@@ -301,6 +328,10 @@ CppSQLite3Table CppSQLite3DB::QueryTable(const char* sql) {
         ThrowOwnedText(result, errorText);
     }
     return CppSQLite3Table(results, rows, columns);
+}
+
+bool CppSQLite3DB::InTransaction() const {
+    return m_db && sqlite3_get_autocommit(m_db) == 0;
 }
 
 }  // namespace Ovra

@@ -30,7 +30,7 @@ private:
     char* m_message;  // from sqlite3_mprintf
 };
 
-// A prepared statement positioned on its first result row (or at its end).
+// A prepared statement positioned on its first result row (or at its end); NextRow steps on.
 class CppSQLite3Query {
 public:
     CppSQLite3Query();
@@ -46,6 +46,13 @@ public:
     bool HasStatement() const { return m_statement != nullptr; }
     // Column 0 of the current row; null without a row or for SQL NULL.
     const char* FirstColumnText();
+    // Steps to the next row; false (and Eof) at the end. A failure raises SQLite's own code.
+    bool NextRow();
+    // The index of a result column by name, checked as CppSQLite3Table::ColumnIndex checks it.
+    int ColumnIndex(const char* column) const;
+    // The text of column `index` (from ColumnIndex) in the current row; null for SQL NULL. Valid
+    // until the next step.
+    const char* ColumnText(int index) const;
     void Finalize();
 
 private:
@@ -83,6 +90,8 @@ public:
     const char* Value(int row, int column) const {
         return m_results[(row + 1) * m_columns + column];
     }
+    // The values of one row, indexed by column.
+    const char* const* RowValues(int row) const { return m_results + (row + 1) * m_columns; }
 
 private:
     void CheckResults() const;
@@ -114,6 +123,8 @@ public:
     CppSQLite3Query Query(const char* sql);
     int QueryInt(const char* sql);
     CppSQLite3Table QueryTable(const char* sql);
+    // True while a transaction begun with BEGIN is open.
+    bool InTransaction() const;
 
     // How long a statement retries on a locked database; applies from the next Open. Tests
     // shorten it so that lock contention fails fast.

@@ -89,12 +89,6 @@ void ReadValue(LogVariant::Type type, const char* text, std::wstring& scratch, L
     }
 }
 
-struct Column {
-    const std::wstring* name;
-    LogVariant::Type type;
-    int index;
-};
-
 }  // namespace
 
 int ParseInt(const char* text) {
@@ -120,33 +114,33 @@ double ParseDouble(const char* text) {
     return negative ? -value : value;
 }
 
+RecordReader::RecordReader(const std::map<std::wstring, LogVariant::Type>& types) {
+    m_columns.reserve(types.size());
+    for (const auto& entry : types) {
+        Column column{&entry.first, std::string(), entry.second, -1};
+        AppendUtf8(entry.first.data(), entry.first.size(), column.utf8);
+        m_columns.push_back(std::move(column));
+    }
+}
+
+void RecordReader::Append(const Column& column, const char* text, Row& record) {
+    record.emplace_back();
+    LogService::FieldData& field = record.back();
+    field.name = *column.name;
+    ReadValue(column.type, text, m_scratch, field.value);
+}
+
 void AppendRecords(const CppSQLite3Table& table,
-                   const std::map<std::wstring, LogVariant::Type>& types,
-                   std::list<LogService::Record>& rows) {
+                   const std::map<std::wstring, LogVariant::Type>& types, std::list<Row>& rows) {
     const int rowCount = table.RowCount();
     if (rowCount == 0) return;
-    // Column names are resolved once, by their UTF-8 form (the form SQLite reports them in).
-    std::vector<Column> columns;
-    columns.reserve(types.size());
-    std::string utf8;
-    for (const auto& entry : types) {
-        utf8.clear();
-        AppendUtf8(entry.first.data(), entry.first.size(), utf8);
-        columns.push_back({&entry.first, entry.second, table.ColumnIndex(utf8.c_str())});
-    }
-    std::wstring scratch;
+    RecordReader reader(types);
+    reader.Resolve(table);
     for (int row = 0; row < rowCount; ++row) {
+        const char* const* values = table.RowValues(row);
         rows.emplace_back();
         try {
-            LogService::Record& record = rows.back();
-            for (const Column& column : columns) {
-                const char* text = table.Value(row, column.index);
-                if (!text) continue;  // SQL NULL: no entry
-                record.emplace_back();
-                LogService::FieldData& field = record.back();
-                field.name = *column.name;
-                ReadValue(column.type, text, scratch, field.value);
-            }
+            reader.Read([values](int index) { return values[index]; }, rows.back());
         } catch (...) {
             rows.pop_back();
             throw;

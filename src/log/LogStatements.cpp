@@ -232,6 +232,51 @@ std::wstring DeleteBefore(long long cutoff) {
     return out;
 }
 
+std::wstring DeleteOldestBefore(long long cutoff, unsigned int rows) {
+    std::wstring out = L"delete from ";
+    out += kTableName;
+    out += L" where rowid in (select rowid from ";
+    out += kTableName;
+    out += L" where ";
+    out += kTimeField;
+    out += L" < ";
+    LogVariant(cutoff).AppendTo(out);
+    out += L" order by ";
+    out += kTimeField;
+    out += L" limit ";
+    out += std::to_wstring(rows);
+    out += L')';
+    return out;
+}
+
+std::wstring DeleteOldest(unsigned int rows) {
+    std::wstring out = L"delete from ";
+    out += kTableName;
+    out += L" where rowid in (select rowid from ";
+    out += kTableName;
+    out += L" order by ";
+    out += kTimeField;
+    out += L" limit ";
+    out += std::to_wstring(rows);
+    out += L')';
+    return out;
+}
+
+const char kUsedBytesQuery[] =
+    "select (p.page_count - f.freelist_count) * s.page_size from pragma_page_count as p, "
+    "pragma_freelist_count as f, pragma_page_size as s";
+const char kAutoVacuumQuery[] = "PRAGMA auto_vacuum";
+const char kIncrementalVacuum[] = "PRAGMA incremental_vacuum";
+const char kVacuum[] = "VACUUM";
+
+const char* JournalMode(bool writeAheadLog) {
+    return writeAheadLog ? "PRAGMA journal_mode=WAL" : "PRAGMA journal_mode=DELETE";
+}
+
+const char* JournalModeName(bool writeAheadLog) {
+    return writeAheadLog ? "wal" : "delete";
+}
+
 std::map<std::wstring, LogVariant::Type> ParseColumnTypes(const std::wstring& createText) {
     std::map<std::wstring, LogVariant::Type> types;
     const std::size_t open = createText.find(L'(');

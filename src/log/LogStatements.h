@@ -43,6 +43,21 @@ extern const char kCountColumn[];  // "COUNT(Time)"
 
 // delete from Ovra_Log where Time < <cutoff>
 std::wstring DeleteBefore(long long cutoff);
+// The `rows` oldest records older than `cutoff`:
+// delete from Ovra_Log where rowid in (select rowid from Ovra_Log where Time < <cutoff> order by
+// Time limit <rows>)
+std::wstring DeleteOldestBefore(long long cutoff, unsigned int rows);
+// The `rows` oldest records, whatever their time.
+std::wstring DeleteOldest(unsigned int rows);
+
+// The bytes of the pages in use: (page_count - freelist_count) * page_size.
+extern const char kUsedBytesQuery[];
+extern const char kAutoVacuumQuery[];  // PRAGMA auto_vacuum: 2 is incremental
+extern const char kIncrementalVacuum[];
+extern const char kVacuum[];
+// PRAGMA journal_mode=WAL or =DELETE; SQLite answers with the mode in force, in lower case.
+const char* JournalMode(bool writeAheadLog);
+const char* JournalModeName(bool writeAheadLog);
 
 // The column types declared by a stored CREATE text: the items between the first "(" and the last
 // ")", each "<name> <type word> ..."; the reading stops at the first item without a name or type.

@@ -50,7 +50,7 @@ TEST(LogServiceFaults, CorruptFileFailsAndStaysMarkedBrokenUntilClose) {
 
     ASSERT_EQ(service.Open(dir.WidePath("log.db")), 0);  // the schema page is intact
     EXPECT_EQ(service.IsBrokenLogFile(), 0);
-    std::list<LogService::Record> rows;
+    logtest::Rows rows;
     EXPECT_EQ(service.Search(L"", rows), 1);
     EXPECT_NE(service.IsBrokenLogFile(), 0);
     unsigned long long count = 7;
@@ -59,6 +59,21 @@ TEST(LogServiceFaults, CorruptFileFailsAndStaysMarkedBrokenUntilClose) {
     EXPECT_NE(service.IsBrokenLogFile(), 0);  // the service keeps working in that state
     service.Close();
     EXPECT_EQ(service.IsBrokenLogFile(), 0);
+
+    // The streaming search and the batch mark it the same way.
+    struct Counter : LogSearchVisitor {
+        int OnLogRecord(const std::list<LogService::FieldData>&) override { return 0; }
+    } visitor;
+    ASSERT_EQ(service.Open(dir.WidePath("log.db")), 0);
+    EXPECT_EQ(service.Search(L"", visitor), 1);
+    EXPECT_NE(service.IsBrokenLogFile(), 0);
+    service.Close();
+    ASSERT_EQ(service.Open(dir.WidePath("log.db")), 0);
+    LogService::Record record;
+    record.time = 1;
+    record.data = {Data(L"Level", LogVariant(1))};
+    EXPECT_EQ(service.Insert({record, record}), 1);
+    EXPECT_NE(service.IsBrokenLogFile(), 0);
 }
 
 TEST(LogServiceFaults, FilesThatCannotBeOpenedGiveOne) {
@@ -86,7 +101,7 @@ TEST(LogServiceFaults, WriteLockOfAnotherConnectionTimesOut) {
     RawDb other(dir.Utf8Path("log.db"));
     ASSERT_EQ(other.Exec("BEGIN EXCLUSIVE"), SQLITE_OK);
     EXPECT_EQ(service.Insert(1, {Data(L"Level", LogVariant(1))}), 1);
-    std::list<LogService::Record> rows;
+    logtest::Rows rows;
     EXPECT_EQ(service.Search(L"", rows), 1);
     unsigned long long count = 0;
     EXPECT_EQ(service.GetRecordCount(L"", count), 1);
@@ -115,7 +130,7 @@ TEST(LogServiceFaults, OutOfMemoryGivesOneHundredTwo) {
 
         failure.Fail(true);
         const int insert = service.Insert(9, {Data(L"Level", LogVariant(9))});
-        std::list<LogService::Record> rows;
+        logtest::Rows rows;
         const int search = service.Search(L"", rows);
         unsigned long long count = 0;
         const int counted = service.GetRecordCount(L"", count);

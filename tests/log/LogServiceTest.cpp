@@ -36,8 +36,8 @@ protected:
         ASSERT_EQ(service.Open(Path()), 0);
         ASSERT_EQ(service.Create(kFields), 0);
     }
-    std::list<LogService::Record> All() {
-        std::list<LogService::Record> rows;
+    logtest::Rows All() {
+        logtest::Rows rows;
         EXPECT_EQ(service.Search(L"ORDER BY Time", rows), 0);
         return rows;
     }
@@ -151,7 +151,7 @@ TEST_F(LogServiceTest, OddStoredStatementsAreReadWithoutHarm) {
                                                            {L"Msg", LogVariant::Text},
                                                            {L"C", LogVariant::None}}));
     // "(" is no column of the result, so reading fails cleanly.
-    std::list<LogService::Record> rows;
+    logtest::Rows rows;
     EXPECT_EQ(service.Search(L"", rows), 1);
     service.Close();
 
@@ -242,7 +242,7 @@ TEST_F(LogServiceTest, AnyTextIsStoredAndFoundUnchanged) {
 
     std::map<std::wstring, LogService::SearchQuery> conditions;
     conditions[L"Msg"].value = LogVariant(text);
-    std::list<LogService::Record> rows;
+    logtest::Rows rows;
     ASSERT_EQ(service.Search(conditions, rows), 0);
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(static_cast<std::wstring>(ByName(rows.front()).at(L"Msg")), text);
@@ -291,7 +291,7 @@ TEST_F(LogServiceTest, SearchAndCountSelectByClauseAndConditions) {
     EXPECT_EQ(service.GetRecordCount(L"where", count), 1);
     EXPECT_EQ(count, 0u);
 
-    std::list<LogService::Record> rows;
+    logtest::Rows rows;
     ASSERT_EQ(service.Search(L"where Level = 1 ORDER BY Time DESC LIMIT 2", rows), 0);
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(static_cast<long long>(ByName(rows.front()).at(L"Time")), 107);

@@ -112,7 +112,7 @@ LogService::FieldData Data(const std::wstring& name, const LogVariant& value) {
     return data;
 }
 
-std::map<std::wstring, LogVariant> ByName(const LogService::Record& record) {
+std::map<std::wstring, LogVariant> ByName(const Row& record) {
     std::map<std::wstring, LogVariant> values;
     for (const LogService::FieldData& field : record) values[field.name] = field.value;
     return values;

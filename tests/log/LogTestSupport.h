@@ -29,6 +29,10 @@ struct LogServiceTestAccess {
 
 namespace logtest {
 
+// A search result: the typed values of each record.
+using Row = std::list<LogService::FieldData>;
+using Rows = std::list<Row>;
+
 // A fresh, empty folder that is removed with everything in it at the end of the test.
 class ScratchDir {
 public:
@@ -82,7 +86,7 @@ LogService::Field MakeField(const std::wstring& name, LogVariant::Type type, int
 LogService::FieldData Data(const std::wstring& name, const LogVariant& value);
 
 // The values of a record by column name.
-std::map<std::wstring, LogVariant> ByName(const LogService::Record& record);
+std::map<std::wstring, LogVariant> ByName(const Row& record);
 
 }  // namespace logtest
 }  // namespace Ovra
