@@ -12,6 +12,9 @@
 namespace Ovra {
 namespace hardening {
 
+// One search result: the typed values of a record.
+using Row = std::list<LogService::FieldData>;
+
 inline std::list<LogService::Field> RecordFields() {
     return {{L"Seq", LogVariant::Int64, 0},
             {L"Writer", LogVariant::Int32, 0},
@@ -34,11 +37,11 @@ inline std::list<LogService::FieldData> RecordData(long long seq, int writer) {
 }
 
 // The sequence numbers of `rows`; `duplicates` counts the numbers seen more than once.
-inline std::set<long long> SequenceNumbers(const std::list<LogService::Record>& rows,
+inline std::set<long long> SequenceNumbers(const std::list<Row>& rows,
                                            size_t* duplicates = nullptr) {
     std::set<long long> seqs;
     size_t repeated = 0;
-    for (const LogService::Record& row : rows) {
+    for (const Row& row : rows) {
         for (const LogService::FieldData& field : row) {
             if (field.name == L"Seq" && !seqs.insert(static_cast<long long>(field.value)).second)
                 ++repeated;

@@ -88,7 +88,7 @@ TEST(ProcessDeath, AcknowledgedRecordsSurviveKillsAtRandomPoints) {
 #endif
         LogService log;
         ASSERT_EQ(log.Open(std::filesystem::path(path).wstring()), 0);
-        std::list<LogService::Record> rows;
+        std::list<std::list<LogService::FieldData>> rows;
         ASSERT_EQ(log.Search(L"", rows), 0);
         unsigned long long count = 0;
         ASSERT_EQ(log.GetRecordCount(L"", count), 0);

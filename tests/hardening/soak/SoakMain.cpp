@@ -186,7 +186,7 @@ private:
                 Count(m_log, durableClause + L" AND Writer = " + std::to_wstring(w), failures);
             if (static_cast<long long>(found) != workload.Durable(w)) ++perWriterMismatches;
         }
-        std::list<LogService::Record> repeated;
+        std::list<std::list<LogService::FieldData>> repeated;
         if (m_log.Search(L"GROUP BY Seq HAVING COUNT(*) > 1", repeated) != 0) ++failures;
         const long long expiringLeft =
             static_cast<long long>(Count(m_log, expiringClause, failures));

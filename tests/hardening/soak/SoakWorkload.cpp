@@ -74,7 +74,7 @@ void SoakWorkload::Write(int writer) {
 
 void SoakWorkload::Read(unsigned seed) {
     std::mt19937_64 random(seed);
-    std::list<LogService::Record> rows;
+    std::list<std::list<LogService::FieldData>> rows;
     for (long long round = 0; !m_stop; ++round) {
         const int writer = static_cast<int>(random() % static_cast<unsigned>(Writers()));
         const long long written = m_written[static_cast<size_t>(writer)].acknowledged.load();
