@@ -92,6 +92,11 @@ void ProgressBar::Show(unsigned int percent) {
     std::fflush(stderr);
 }
 
+void ProgressBar::Interrupt() {
+    if (m_last >= 0) std::fprintf(stderr, "\n");
+    m_last = -1;
+}
+
 void ProgressBar::Finish(const std::string& result) {
     std::fprintf(stderr, "%s%s\n", m_last >= 0 ? " " : "", result.c_str());
     std::fflush(stderr);

@@ -48,6 +48,8 @@ class ProgressBar {
 public:
     explicit ProgressBar(std::string label) : m_label(std::move(label)) {}
     void Show(unsigned int percent);
+    // Ends the bar's line so that a message can be printed; the next Show draws it again.
+    void Interrupt();
     void Finish(const std::string& result);
 
 private:
