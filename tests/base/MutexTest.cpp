@@ -1,5 +1,5 @@
-#include <Ovra/Bases/Mutex.h>
 #include <Ovra/Bases/Clock.h>
+#include <Ovra/Bases/Mutex.h>
 
 #include "support/ChildProcess.h"
 
@@ -12,50 +12,50 @@ namespace Ovra {
 namespace {
 
 using testing_support::ChildProcess;
-using testing_support::HelperProgram;
 
 // Unique per run: tests of parallel runs must not meet each other's mutex.
 std::wstring UniqueName(const wchar_t* what) {
     return std::wstring(L"ovra-test-") + what + L"-" + std::to_wstring(GetCurTime());
 }
 
-TEST(Mutex, OwnedByOneThreadAndReentrantForIt) {
-    const std::wstring name = UniqueName(L"threads");
-    Mutex mutex(name.c_str());
-    ASSERT_NE(mutex.Lock(0), 0);
-    EXPECT_NE(mutex.Lock(0), 0);  // the holder may take it again
-    int other = -1;
-    std::thread([&] { other = mutex.Lock(0); }).join();
-    EXPECT_EQ(other, 0);
-    mutex.Unlock();
-    std::thread([&] { other = mutex.Lock(0); }).join();
-    EXPECT_EQ(other, 0);  // still held once
-    mutex.Unlock();
+// What Lock(0) gives on another thread; a lock it gets is given back.
+int LockFromAnotherThread(Mutex& mutex) {
+    int result = -1;
     std::thread([&] {
-        other = mutex.Lock(0);
-        if (other) mutex.Unlock();
+        result = mutex.Lock(0);
+        if (result) mutex.Unlock();
     }).join();
-    EXPECT_NE(other, 0);
+    return result;
 }
 
-TEST(Mutex, TwoObjectsOfOneNameExcludeEachOther) {
-    const std::wstring name = UniqueName(L"objects");
-    Mutex first(name.c_str()), second(name.c_str());
-    ASSERT_NE(first.Lock(0), 0);
-    int other = -1;
-    std::thread([&] { other = second.Lock(0); }).join();
-    EXPECT_EQ(other, 0);
-    first.Unlock();
+// Starts the helper process on the mutex `name`; returns its first line ("locked" or "busy").
+std::string StartHolder(ChildProcess& child, const std::wstring& name) {
+    std::string line;
+    if (!child.Start(testing_support::HelperProgram("ovra_mutex_child"),
+                     {std::string(name.begin(), name.end())}) ||
+        !child.ReadLine(line)) {
+        return "not started";
+    }
+    return line;
+}
+
+TEST(Mutex, OwnedByOneThreadAndReentrantForIt) {
+    const std::wstring name = UniqueName(L"threads");
+    Mutex mutex(name.c_str()), sameName(name.c_str());
+    ASSERT_NE(mutex.Lock(0), 0);
+    EXPECT_NE(mutex.Lock(0), 0);  // the holder may take it again
+    EXPECT_EQ(LockFromAnotherThread(mutex), 0);
+    EXPECT_EQ(LockFromAnotherThread(sameName), 0);  // two objects of one name exclude each other
+    mutex.Unlock();
+    EXPECT_EQ(LockFromAnotherThread(mutex), 0);  // still held once
+    mutex.Unlock();
+    EXPECT_NE(LockFromAnotherThread(mutex), 0);
 }
 
 TEST(Mutex, SharedWithAnotherProcess) {
     const std::wstring name = UniqueName(L"process");
-    const std::string narrow(name.begin(), name.end());
     ChildProcess child;
-    ASSERT_TRUE(child.Start(HelperProgram("ovra_mutex_child"), {narrow}));
-    std::string line;
-    ASSERT_TRUE(child.ReadLine(line));
-    ASSERT_EQ(line, "locked");
+    ASSERT_EQ(StartHolder(child, name), "locked");
     Mutex mutex(name.c_str());
     EXPECT_EQ(mutex.Lock(0), 0);
     child.CloseInput();  // the child lets go and exits
@@ -63,9 +63,7 @@ TEST(Mutex, SharedWithAnotherProcess) {
     ASSERT_NE(mutex.Lock(0), 0);
     // And the other way round: while we hold it, a second process cannot take it.
     ChildProcess second;
-    ASSERT_TRUE(second.Start(HelperProgram("ovra_mutex_child"), {narrow}));
-    ASSERT_TRUE(second.ReadLine(line));
-    EXPECT_EQ(line, "busy");
+    EXPECT_EQ(StartHolder(second, name), "busy");
     second.CloseInput();
     EXPECT_EQ(second.Wait(), 1);
     mutex.Unlock();
@@ -73,12 +71,8 @@ TEST(Mutex, SharedWithAnotherProcess) {
 
 TEST(Mutex, AHolderThatDiesDoesNotBlockTheOthers) {
     const std::wstring name = UniqueName(L"death");
-    const std::string narrow(name.begin(), name.end());
     ChildProcess child;
-    ASSERT_TRUE(child.Start(HelperProgram("ovra_mutex_child"), {narrow}));
-    std::string line;
-    ASSERT_TRUE(child.ReadLine(line));
-    ASSERT_EQ(line, "locked");
+    ASSERT_EQ(StartHolder(child, name), "locked");
     Mutex mutex(name.c_str());
     EXPECT_EQ(mutex.Lock(0), 0);
     child.Kill();

@@ -10,20 +10,22 @@
 namespace Ovra {
 namespace {
 
+const unsigned int kForever = 0xFFFFFFFF;
+
 // A worker that reports what its waits saw.
 class Probe : public Thread {
 public:
     std::atomic<int> firstWait{-1}, secondWait{-1};
     std::atomic<bool> finished{false};
     Event started, done;
-    unsigned int waitMs = 0xFFFFFFFF;
+    unsigned int waitMs = kForever;
     int allowStart = 1;
 
     Probe() {
         started.Create(1, 0, nullptr);
         done.Create(1, 0, nullptr);
     }
-    ~Probe() override { StopThread(0xFFFFFFFF, 1); }
+    ~Probe() override { StopThread(kForever, 1); }
 
 protected:
     int OnPreThreadStart() override { return allowStart; }
@@ -44,10 +46,11 @@ bool WaitFor(Event& event) {
 
 TEST(Thread, StopRequestStaysSignalledAndStopWaitsForTheEnd) {
     Probe probe;
+    EXPECT_NE(probe.StopThread(kForever, 1), 0);  // never started: returns at once
     ASSERT_NE(probe.StartThread(0), 0);
     ASSERT_TRUE(WaitFor(probe.started));
     EXPECT_NE(probe.IsThreadRunning(), 0);
-    EXPECT_NE(probe.StopThread(0xFFFFFFFF, 1), 0);
+    EXPECT_NE(probe.StopThread(kForever, 1), 0);
     // StopThread returned only after the body ended, and both waits saw the one request.
     EXPECT_TRUE(probe.finished);
     EXPECT_EQ(probe.firstWait, 1);
@@ -65,43 +68,34 @@ TEST(Thread, ZeroTimeoutReturnsAtOnceAndStartResetsTheRequest) {
     probe.waitMs = 0;
     ASSERT_NE(probe.StartThread(0), 0);
     ASSERT_TRUE(WaitFor(probe.done));
-    probe.StopThread(0xFFFFFFFF, 1);
+    probe.StopThread(kForever, 1);
     EXPECT_EQ(probe.firstWait, 0);
 }
 
-TEST(Thread, OneWorkerAtATimeAndRestartable) {
+TEST(Thread, OneWorkerAtATimeRestartableAndRefusedByThePreStartHook) {
     Probe probe;
     ASSERT_NE(probe.StartThread(0), 0);
     ASSERT_TRUE(WaitFor(probe.started));
     EXPECT_EQ(probe.StartThread(0), 0);
-    probe.StopThread(0xFFFFFFFF, 1);
+    probe.StopThread(kForever, 1);
     probe.finished = false;
     ASSERT_NE(probe.StartThread(0), 0);
-    probe.StopThread(0xFFFFFFFF, 1);
+    probe.StopThread(kForever, 1);
     EXPECT_TRUE(probe.finished);
-}
-
-TEST(Thread, PreStartHookCanRefuse) {
-    Probe probe;
     probe.allowStart = 0;
     EXPECT_EQ(probe.StartThread(0), 0);
     EXPECT_EQ(probe.IsThreadRunning(), 0);
-}
-
-TEST(Thread, StopOfANeverStartedThreadReturnsAtOnce) {
-    Probe probe;
-    EXPECT_NE(probe.StopThread(0xFFFFFFFF, 1), 0);
 }
 
 // A worker that stops itself must not wait for itself.
 class SelfStopper : public Thread {
 public:
     std::atomic<int> result{-1};
-    ~SelfStopper() override { StopThread(0xFFFFFFFF, 1); }
+    ~SelfStopper() override { StopThread(kForever, 1); }
 
 protected:
     unsigned int OnThreadEntry() override {
-        result = StopThread(0xFFFFFFFF, 1);
+        result = StopThread(kForever, 1);
         return 0;
     }
 };
@@ -109,7 +103,7 @@ protected:
 TEST(Thread, StopFromTheWorkerItselfDoesNotDeadlock) {
     SelfStopper worker;
     ASSERT_NE(worker.StartThread(0), 0);
-    worker.StopThread(0xFFFFFFFF, 1);
+    worker.StopThread(kForever, 1);
     EXPECT_EQ(worker.result, 0);
 }
 
@@ -123,7 +117,7 @@ TEST(Thread, WaitsGoThroughTheSeamWithTheirTimeout) {
     ASSERT_TRUE(fake.Gate().AwaitEntered(1));
     fake.Gate().Elapse();  // the first minute passes without a stop request
     ASSERT_TRUE(fake.Gate().AwaitEntered(2));
-    probe.StopThread(0xFFFFFFFF, 1);
+    probe.StopThread(kForever, 1);
     EXPECT_EQ(probe.firstWait, 0);
     EXPECT_EQ(probe.secondWait, 1);
     int minuteWaits = 0;
@@ -133,33 +127,22 @@ TEST(Thread, WaitsGoThroughTheSeamWithTheirTimeout) {
     EXPECT_EQ(minuteWaits, 2);
 }
 
-TEST(Event, ManualResetAndCopiesShareTheEvent) {
-    Event event;
-    ASSERT_NE(event.Create(1, 0, nullptr), 0);
-    Event copy(event);
-    void* handle = copy.GetHandle();
-    EXPECT_EQ(platform::Sys().WaitForMultipleObjects(1, &handle, 0, 0), platform::kWaitTimeout);
-    event.Set();
-    EXPECT_EQ(platform::Sys().WaitForMultipleObjects(1, &handle, 0, 0), 0u);
-    EXPECT_EQ(platform::Sys().WaitForMultipleObjects(1, &handle, 0, 0), 0u);  // stays set
+TEST(Event, CopiesShareOneEventAndResetModesHold) {
+    Event manual, automatic;
+    ASSERT_NE(manual.Create(1, 0, nullptr), 0);
+    ASSERT_NE(automatic.Create(0, 0, nullptr), 0);
+    Event copy(manual);
+    void* handles[2] = {copy.GetHandle(), automatic.GetHandle()};
+    const auto poll = [&] { return platform::Sys().WaitForMultipleObjects(2, handles, 0, 0); };
+    automatic.Set();
+    EXPECT_EQ(poll(), 1u);
+    EXPECT_EQ(poll(), platform::kWaitTimeout);  // auto-reset consumed
+    manual.Set();
+    EXPECT_EQ(poll(), 0u);
+    EXPECT_EQ(poll(), 0u);  // stays set
     copy.Reset();
-    handle = event.GetHandle();
-    EXPECT_EQ(platform::Sys().WaitForMultipleObjects(1, &handle, 0, 0), platform::kWaitTimeout);
+    EXPECT_EQ(poll(), platform::kWaitTimeout);
     EXPECT_EQ(Event().Create(1, 0, L"named"), 0);
-}
-
-TEST(Event, WaitOnSeveralReportsTheFirstSignalled) {
-    Event a, b;
-    a.Create(1, 0, nullptr);
-    b.Create(0, 0, nullptr);
-    void* handles[2] = {a.GetHandle(), b.GetHandle()};
-    b.Set();
-    EXPECT_EQ(platform::Sys().WaitForMultipleObjects(2, handles, 0, 0), 1u);
-    EXPECT_EQ(platform::Sys().WaitForMultipleObjects(2, handles, 0, 0),
-              platform::kWaitTimeout);  // auto-reset consumed
-    a.Set();
-    b.Set();
-    EXPECT_EQ(platform::Sys().WaitForMultipleObjects(2, handles, 0, 0), 0u);
 }
 
 }  // namespace

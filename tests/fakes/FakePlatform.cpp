@@ -1,7 +1,6 @@
 #include "fakes/FakePlatform.h"
 
 #include <chrono>
-#include <cstring>
 #include <cwchar>
 
 namespace Ovra {
@@ -9,6 +8,16 @@ namespace fakes {
 
 namespace {
 thread_local std::uint32_t t_lastError = 0;
+
+template <typename T>
+T Fail(std::uint32_t error, T result) {
+    t_lastError = error;
+    return result;
+}
+
+std::wstring Text(const wchar_t* text) {
+    return text ? text : L"";
+}
 
 void CopyText(const std::wstring& text, wchar_t* buffer, std::uint32_t size) {
     if (!buffer || size == 0) return;
@@ -48,17 +57,6 @@ void WaitGate::Elapse(unsigned int count) {
     if (m_event && m_tickets > 0) platform::DefaultPlatform().SetEvent(m_event);
 }
 
-void WaitGate::Attach(platform::Platform& real) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_event) m_event = real.CreateEventW(1, m_tickets > 0);
-}
-
-void WaitGate::Detach(platform::Platform& real) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_event) real.CloseHandle(m_event);
-    m_event = nullptr;
-}
-
 std::uint32_t WaitGate::Wait(platform::Platform& real, std::uint32_t count, const Handle* handles) {
     std::vector<Handle> all(handles, handles + count);
     {
@@ -85,164 +83,110 @@ std::uint32_t WaitGate::Wait(platform::Platform& real, std::uint32_t count, cons
 FakePlatform::FakePlatform() : PlatformWrapper(platform::DefaultPlatform()) {}
 
 FakePlatform::~FakePlatform() {
-    m_gate.Detach(Target());
+    if (m_gate.m_event) Target().CloseHandle(m_gate.m_event);
     for (auto& entry : m_openDevices) delete entry.first;
 }
 
-bool FakePlatform::Enter(Call call, std::uint32_t* error) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    for (auto it = m_faults.begin(); it != m_faults.end(); ++it) {
-        if (it->name != call.name) continue;
-        if (it->remaining < 0) {
-            *error = it->error;
-            m_calls.push_back(std::move(call));
-            return true;
-        }
-        if (it->remaining-- == 0) {
-            *error = it->error;
-            m_faults.erase(it);
-            m_calls.push_back(std::move(call));
-            return true;
-        }
-    }
+bool FakePlatform::Refused(Call call) {
+    Lock lock(m_mutex);
     m_calls.push_back(std::move(call));
+    for (auto it = m_faults.begin(); it != m_faults.end(); ++it) {
+        if (it->name != m_calls.back().name) continue;
+        if (it->remaining > 0) {
+            --it->remaining;
+            continue;
+        }
+        const std::uint32_t error = it->error;
+        if (it->remaining == 0) m_faults.erase(it);  // a single failure: used up
+        return Fail(error, true);
+    }
     return false;
 }
 
-std::uint32_t FakePlatform::Fail(std::uint32_t error) {
-    t_lastError = error;
-    return error;
-}
-
 void FakePlatform::FailCall(const std::string& name, int nth, std::uint32_t error) {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    Lock lock(m_mutex);
     m_faults.push_back({name, nth - 1, error});
 }
 
-void FakePlatform::FailAlways(const std::string& name, std::uint32_t error) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_faults.push_back({name, -1, error});
-}
-
-void FakePlatform::Heal() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_faults.clear();
-}
-
-std::vector<Call> FakePlatform::Calls() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_calls;
-}
-
 std::vector<Call> FakePlatform::CallsNamed(const std::string& name) const {
-    std::lock_guard<std::mutex> lock(m_mutex);
     std::vector<Call> result;
-    for (const Call& call : m_calls) {
+    for (const Call& call : Calls()) {
         if (call.name == name) result.push_back(call);
     }
     return result;
 }
 
-void FakePlatform::ClearCalls() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_calls.clear();
-}
-
 void FakePlatform::EnableWaitGate(bool enable) {
-    if (enable) m_gate.Attach(Target());
-    std::lock_guard<std::mutex> lock(m_mutex);
+    Lock lock(m_mutex);
+    std::lock_guard<std::mutex> gate(m_gate.m_mutex);
+    if (enable && !m_gate.m_event) m_gate.m_event = Target().CreateEventW(1, m_gate.m_tickets > 0);
     m_gateEnabled = enable;
 }
 
 // --- simulated world
 
 void FakePlatform::AddDevice(const std::wstring& path, std::shared_ptr<FakeDevice> device) {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    Lock lock(m_mutex);
     m_devices[path] = std::move(device);
 }
 
 void FakePlatform::RemoveDevice(const std::wstring& path) {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    Lock lock(m_mutex);
     m_devices.erase(path);
 }
 
-int FakePlatform::OpenHandleCount() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return static_cast<int>(m_openDevices.size());
-}
-
 void FakePlatform::AddVolume(const std::wstring& root, const FakeVolume& volume) {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    Lock lock(m_mutex);
     m_volumes[root] = volume;
 }
 
 void FakePlatform::RemoveVolume(const std::wstring& root) {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    Lock lock(m_mutex);
     m_volumes.erase(root);
 }
 
 FakeVolume* FakePlatform::Volume(const std::wstring& root) {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    Lock lock(m_mutex);
     auto it = m_volumes.find(root);
     return it == m_volumes.end() ? nullptr : &it->second;
 }
 
 void FakePlatform::SetDriveType(const std::wstring& root, std::uint32_t type) {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    Lock lock(m_mutex);
     m_driveTypes[root] = type;
 }
 
 void FakePlatform::AddModule(const std::wstring& path, const FakeModule& module) {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    Lock lock(m_mutex);
     auto& entry = m_modules[path];
     if (!entry) entry.reset(new ModuleEntry);
     entry->module = module;
 }
 
 int FakePlatform::LoadedModuleCount() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    Lock lock(m_mutex);
     int loaded = 0;
     for (const auto& entry : m_modules) loaded += entry.second->loaded;
     return loaded;
 }
 
 int FakePlatform::LoadCount(const std::wstring& path) const {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    Lock lock(m_mutex);
     auto it = m_modules.find(path);
     return it == m_modules.end() ? 0 : it->second->loads;
 }
 
 int FakePlatform::FreeCount(const std::wstring& path) const {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    Lock lock(m_mutex);
     auto it = m_modules.find(path);
     return it == m_modules.end() ? 0 : it->second->frees;
 }
 
-// --- clock
-
-void FakePlatform::SetTime(long long time) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_time = time;
-}
-
-long long FakePlatform::Time() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_time;
-}
-
-void FakePlatform::RefuseClock(bool refuse) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_refuseClock = refuse;
-}
-
-std::vector<long long> FakePlatform::ClockSets() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_clockSets;
-}
-
-std::vector<std::wstring> FakePlatform::ZoneSets() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_zoneSets;
+FakePlatform::ModuleEntry* FakePlatform::FindModule(Module module) {
+    for (auto& entry : m_modules) {
+        if (entry.second.get() == module) return entry.second.get();
+    }
+    return nullptr;
 }
 
 // --- the seam
@@ -250,62 +194,47 @@ std::vector<std::wstring> FakePlatform::ZoneSets() const {
 Handle FakePlatform::CreateFileW(const wchar_t* path, std::uint32_t desiredAccess,
                                  std::uint32_t shareMode, std::uint32_t creationDisposition,
                                  std::uint32_t flagsAndAttributes) {
-    std::uint32_t error = 0;
-    const std::wstring name = path ? path : L"";
-    if (Enter({"CreateFileW", name, {desiredAccess, shareMode, creationDisposition,
-                                     flagsAndAttributes}, {}},
-              &error)) {
-        Fail(error);
+    const std::wstring name = Text(path);
+    if (Refused({"CreateFileW",
+                 name,
+                 {desiredAccess, shareMode, creationDisposition, flagsAndAttributes},
+                 {}})) {
         return platform::InvalidHandle();
     }
-    std::lock_guard<std::mutex> lock(m_mutex);
+    Lock lock(m_mutex);
     auto it = m_devices.find(name);
-    if (it == m_devices.end()) {
-        Fail(platform::kErrorFileNotFound);
-        return platform::InvalidHandle();
-    }
+    if (it == m_devices.end()) return Fail(platform::kErrorFileNotFound, platform::InvalidHandle());
     auto* handle = new DeviceHandle{name};
     m_openDevices[handle] = it->second;
     return handle;
 }
 
-int FakePlatform::DeviceIoControl(Handle device, std::uint32_t ioControlCode,
-                                  const void* inBuffer, std::uint32_t inBufferSize,
-                                  void* outBuffer, std::uint32_t outBufferSize,
-                                  std::uint32_t* bytesReturned) {
+int FakePlatform::DeviceIoControl(Handle device, std::uint32_t ioControlCode, const void* inBuffer,
+                                  std::uint32_t inBufferSize, void* outBuffer,
+                                  std::uint32_t outBufferSize, std::uint32_t* bytesReturned) {
+    const auto* bytes = static_cast<const std::uint8_t*>(inBuffer);
     std::vector<std::uint8_t> input;
-    if (inBuffer && inBufferSize) {
-        const auto* bytes = static_cast<const std::uint8_t*>(inBuffer);
-        input.assign(bytes, bytes + inBufferSize);
-    }
-    std::uint32_t error = 0;
-    if (Enter({"DeviceIoControl", L"", {ioControlCode, inBufferSize, outBufferSize}, input},
-              &error)) {
-        Fail(error);
+    if (bytes) input.assign(bytes, bytes + inBufferSize);
+    if (Refused({"DeviceIoControl", L"", {ioControlCode, inBufferSize, outBufferSize}, input})) {
         return 0;
     }
     std::shared_ptr<FakeDevice> target;
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        Lock lock(m_mutex);
         auto it = m_openDevices.find(static_cast<DeviceHandle*>(device));
-        if (it == m_openDevices.end()) {
-            Fail(platform::kErrorInvalidHandle);
-            return 0;
-        }
+        if (it == m_openDevices.end()) return Fail(platform::kErrorInvalidHandle, 0);
         target = it->second;
     }
-    std::uint32_t returned = 0;
-    error = 0;
+    std::uint32_t returned = 0, error = 0;
     const int ok = target->Control(ioControlCode, inBuffer, inBufferSize, outBuffer, outBufferSize,
                                    &returned, &error);
     if (bytesReturned) *bytesReturned = returned;
-    if (!ok) Fail(error ? error : platform::kErrorNotSupported);
-    return ok;
+    return ok ? ok : Fail(error ? error : platform::kErrorNotSupported, 0);
 }
 
 int FakePlatform::CloseHandle(Handle handle) {
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        Lock lock(m_mutex);
         auto it = m_openDevices.find(static_cast<DeviceHandle*>(handle));
         if (it != m_openDevices.end()) {
             m_calls.push_back({"CloseHandle", it->first->path, {}, {}});
@@ -319,10 +248,9 @@ int FakePlatform::CloseHandle(Handle handle) {
 }
 
 std::uint32_t FakePlatform::GetDriveTypeW(const wchar_t* rootPath) {
-    std::uint32_t error = 0;
-    const std::wstring root = rootPath ? rootPath : L"";
-    if (Enter({"GetDriveTypeW", root, {}, {}}, &error)) return 0;
-    std::lock_guard<std::mutex> lock(m_mutex);
+    const std::wstring root = Text(rootPath);
+    if (Refused({"GetDriveTypeW", root, {}, {}})) return 0;
+    Lock lock(m_mutex);
     auto type = m_driveTypes.find(root);
     if (type != m_driveTypes.end()) return type->second;
     auto it = m_volumes.find(root);
@@ -334,47 +262,40 @@ int FakePlatform::GetVolumeInformationW(const wchar_t* rootPath, wchar_t* label,
                                         std::uint32_t* maxComponentLength,
                                         std::uint32_t* fileSystemFlags, wchar_t* fileSystemName,
                                         std::uint32_t fileSystemNameSize) {
-    std::uint32_t error = 0;
-    const std::wstring root = rootPath ? rootPath : L"";
-    if (Enter({"GetVolumeInformationW", root,
-               {labelSize, fileSystemNameSize, serialNumber != nullptr,
-                maxComponentLength != nullptr, fileSystemFlags != nullptr},
-               {}},
-              &error)) {
-        Fail(error);
+    const std::wstring root = Text(rootPath);
+    if (Refused({"GetVolumeInformationW",
+                 root,
+                 {labelSize, fileSystemNameSize, serialNumber != nullptr,
+                  maxComponentLength != nullptr, fileSystemFlags != nullptr},
+                 {}})) {
         return 0;
     }
-    std::lock_guard<std::mutex> lock(m_mutex);
+    Lock lock(m_mutex);
     auto it = m_volumes.find(root);
     if (it == m_volumes.end() || it->second.failVolumeInformation) {
-        Fail(platform::kErrorFileNotFound);
-        return 0;
+        return Fail(platform::kErrorFileNotFound, 0);
     }
-    const FakeVolume& volume = it->second;
-    CopyText(volume.label, label, labelSize);
-    CopyText(volume.fileSystem, fileSystemName, fileSystemNameSize);
-    if (serialNumber) *serialNumber = volume.serialNumber;
-    if (maxComponentLength) *maxComponentLength = volume.maxComponentLength;
-    if (fileSystemFlags) *fileSystemFlags = volume.fileSystemFlags;
+    CopyText(it->second.label, label, labelSize);
+    CopyText(it->second.fileSystem, fileSystemName, fileSystemNameSize);
+    if (serialNumber) *serialNumber = it->second.serialNumber;
+    if (maxComponentLength) *maxComponentLength = 255;
+    if (fileSystemFlags) *fileSystemFlags = 0;
     return 1;
 }
 
 int FakePlatform::GetDiskFreeSpaceExW(const wchar_t* rootPath, std::uint64_t* freeBytesAvailable,
                                       std::uint64_t* totalBytes, std::uint64_t* totalFreeBytes) {
-    std::uint32_t error = 0;
-    const std::wstring root = rootPath ? rootPath : L"";
-    if (Enter({"GetDiskFreeSpaceExW", root,
-               {freeBytesAvailable != nullptr, totalBytes != nullptr, totalFreeBytes != nullptr},
-               {}},
-              &error)) {
-        Fail(error);
+    const std::wstring root = Text(rootPath);
+    if (Refused({"GetDiskFreeSpaceExW",
+                 root,
+                 {freeBytesAvailable != nullptr, totalBytes != nullptr, totalFreeBytes != nullptr},
+                 {}})) {
         return 0;
     }
-    std::lock_guard<std::mutex> lock(m_mutex);
+    Lock lock(m_mutex);
     auto it = m_volumes.find(root);
     if (it == m_volumes.end() || it->second.failFreeSpace) {
-        Fail(platform::kErrorFileNotFound);
-        return 0;
+        return Fail(platform::kErrorFileNotFound, 0);
     }
     if (freeBytesAvailable) *freeBytesAvailable = it->second.freeBytesAvailable;
     if (totalBytes) *totalBytes = it->second.totalBytes;
@@ -383,169 +304,85 @@ int FakePlatform::GetDiskFreeSpaceExW(const wchar_t* rootPath, std::uint64_t* fr
 }
 
 int FakePlatform::SetVolumeLabelW(const wchar_t* rootPath, const wchar_t* label) {
-    std::uint32_t error = 0;
-    const std::wstring root = rootPath ? rootPath : L"";
-    const std::wstring text = label ? label : L"";
-    if (Enter({"SetVolumeLabelW", root + L"|" + text, {}, {}}, &error)) {
-        Fail(error);
-        return 0;
-    }
-    std::lock_guard<std::mutex> lock(m_mutex);
+    const std::wstring root = Text(rootPath);
+    if (Refused({"SetVolumeLabelW", root + L"|" + Text(label), {}, {}})) return 0;
+    Lock lock(m_mutex);
     auto it = m_volumes.find(root);
     if (it == m_volumes.end() || it->second.refuseRelabel) {
-        Fail(platform::kErrorAccessDenied);
-        return 0;
+        return Fail(platform::kErrorAccessDenied, 0);
     }
-    it->second.label = text;
+    it->second.label = Text(label);
     return 1;
 }
 
 Module FakePlatform::LoadLibraryW(const wchar_t* path) {
-    std::uint32_t error = 0;
-    const std::wstring name = path ? path : L"";
-    if (Enter({"LoadLibraryW", name, {}, {}}, &error)) {
-        Fail(error);
-        return nullptr;
-    }
-    std::lock_guard<std::mutex> lock(m_mutex);
+    const std::wstring name = Text(path);
+    if (Refused({"LoadLibraryW", name, {}, {}})) return nullptr;
+    Lock lock(m_mutex);
     auto it = m_modules.find(name);
-    if (it == m_modules.end()) {
-        Fail(platform::kErrorModNotFound);
-        return nullptr;
-    }
+    if (it == m_modules.end()) return Fail<Module>(platform::kErrorModNotFound, nullptr);
     ++it->second->loaded;
     ++it->second->loads;
     return it->second.get();
 }
 
 void* FakePlatform::GetProcAddress(Module module, const char* name) {
-    std::uint32_t error = 0;
     const std::string symbol = name ? name : "";
-    if (Enter({"GetProcAddress", std::wstring(symbol.begin(), symbol.end()), {}, {}}, &error)) {
-        Fail(error);
+    if (Refused({"GetProcAddress", std::wstring(symbol.begin(), symbol.end()), {}, {}})) {
         return nullptr;
     }
-    std::lock_guard<std::mutex> lock(m_mutex);
-    for (auto& entry : m_modules) {
-        if (entry.second.get() != module) continue;
-        auto it = entry.second->module.symbols.find(symbol);
-        if (it == entry.second->module.symbols.end()) {
-            Fail(platform::kErrorProcNotFound);
-            return nullptr;
-        }
-        return it->second;
+    Lock lock(m_mutex);
+    ModuleEntry* entry = FindModule(module);
+    if (!entry) return Fail<void*>(platform::kErrorInvalidHandle, nullptr);
+    auto it = entry->module.symbols.find(symbol);
+    if (it == entry->module.symbols.end()) {
+        return Fail<void*>(platform::kErrorProcNotFound, nullptr);
     }
-    Fail(platform::kErrorInvalidHandle);
-    return nullptr;
+    return it->second;
 }
 
 int FakePlatform::FreeLibrary(Module module) {
-    std::uint32_t error = 0;
-    if (Enter({"FreeLibrary", L"", {}, {}}, &error)) {
-        Fail(error);
-        return 0;
-    }
-    std::lock_guard<std::mutex> lock(m_mutex);
-    for (auto& entry : m_modules) {
-        if (entry.second.get() != module) continue;
-        if (entry.second->loaded == 0) break;  // freed more often than loaded
-        --entry.second->loaded;
-        ++entry.second->frees;
-        return 1;
-    }
-    Fail(platform::kErrorInvalidHandle);
-    return 0;
-}
-
-Handle FakePlatform::CreateEventW(int manualReset, int initialState) {
-    std::uint32_t error = 0;
-    if (Enter({"CreateEventW", L"",
-               {static_cast<std::uint64_t>(manualReset), static_cast<std::uint64_t>(initialState)},
-               {}},
-              &error)) {
-        Fail(error);
-        return nullptr;
-    }
-    return Target().CreateEventW(manualReset, initialState);
-}
-
-int FakePlatform::SetEvent(Handle event) {
-    std::uint32_t error = 0;
-    if (Enter({"SetEvent", L"", {}, {}}, &error)) return Fail(error), 0;
-    return Target().SetEvent(event);
+    if (Refused({"FreeLibrary", L"", {}, {}})) return 0;
+    Lock lock(m_mutex);
+    ModuleEntry* entry = FindModule(module);
+    // Freed more often than loaded is as wrong as an unknown module.
+    if (!entry || entry->loaded == 0) return Fail(platform::kErrorInvalidHandle, 0);
+    --entry->loaded;
+    ++entry->frees;
+    return 1;
 }
 
 int FakePlatform::ResetEvent(Handle event) {
-    std::uint32_t error = 0;
-    if (Enter({"ResetEvent", L"", {}, {}}, &error)) return Fail(error), 0;
-    return Target().ResetEvent(event);
-}
-
-Handle FakePlatform::DuplicateHandle(Handle handle) {
-    std::uint32_t error = 0;
-    if (Enter({"DuplicateHandle", L"", {}, {}}, &error)) {
-        Fail(error);
-        return nullptr;
-    }
-    return Target().DuplicateHandle(handle);
+    return Refused({"ResetEvent", L"", {}, {}}) ? 0 : Target().ResetEvent(event);
 }
 
 std::uint32_t FakePlatform::WaitForMultipleObjects(std::uint32_t count, const Handle* handles,
                                                    int waitAll, std::uint32_t milliseconds) {
-    std::uint32_t error = 0;
-    if (Enter({"WaitForMultipleObjects", L"",
-               {count, static_cast<std::uint64_t>(waitAll), milliseconds}, {}},
-              &error)) {
-        Fail(error);
+    if (Refused({"WaitForMultipleObjects",
+                 L"",
+                 {count, static_cast<std::uint64_t>(waitAll), milliseconds},
+                 {}})) {
         return platform::kWaitFailed;
     }
-    bool gated;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        gated = m_gateEnabled;
-    }
-    if (gated && !waitAll && milliseconds != 0 && milliseconds != platform::kInfinite) {
+    const bool gated =
+        Read(m_gateEnabled) && !waitAll && milliseconds != 0 && milliseconds != platform::kInfinite;
+    if (gated) {
         // Objects that are signalled already win without entering the gate.
         const std::uint32_t now = Target().WaitForMultipleObjects(count, handles, 0, 0);
-        if (now != platform::kWaitTimeout) return now;
-        return m_gate.Wait(Target(), count, handles);
+        return now != platform::kWaitTimeout ? now : m_gate.Wait(Target(), count, handles);
     }
     return Target().WaitForMultipleObjects(count, handles, waitAll, milliseconds);
 }
 
-Handle FakePlatform::CreateMutexW(const wchar_t* name) {
-    std::uint32_t error = 0;
-    if (Enter({"CreateMutexW", name ? name : L"", {}, {}}, &error)) {
-        Fail(error);
-        return nullptr;
-    }
-    return Target().CreateMutexW(name);
-}
-
-int FakePlatform::ReleaseMutex(Handle mutex) {
-    std::uint32_t error = 0;
-    if (Enter({"ReleaseMutex", L"", {}, {}}, &error)) return Fail(error), 0;
-    return Target().ReleaseMutex(mutex);
-}
-
 long long FakePlatform::GetCurTime() {
-    std::uint32_t error = 0;
-    Enter({"GetCurTime", L"", {}, {}}, &error);  // the clock cannot fail
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_time;
+    Refused({"GetCurTime", L"", {}, {}});  // the clock cannot fail
+    return Read(m_time);
 }
 
 int FakePlatform::SetCurTime(long long time) {
-    std::uint32_t error = 0;
-    if (Enter({"SetCurTime", L"", {static_cast<std::uint64_t>(time)}, {}}, &error)) {
-        Fail(error);
-        return 0;
-    }
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_refuseClock) {
-        Fail(platform::kErrorAccessDenied);
-        return 0;
-    }
+    if (Refused({"SetCurTime", L"", {static_cast<std::uint64_t>(time)}, {}})) return 0;
+    Lock lock(m_mutex);
+    if (m_refuseClock) return Fail(platform::kErrorAccessDenied, 0);
     m_clockSets.push_back(time);
     m_time = time;
     return 1;
@@ -553,21 +390,16 @@ int FakePlatform::SetCurTime(long long time) {
 
 int FakePlatform::SetTimeZone(const TimeZone& zone) {
     const std::wstring key(zone.keyName, wcsnlen(zone.keyName, 128));
-    std::uint32_t error = 0;
-    if (Enter({"SetTimeZone", key, {}, {}}, &error)) {
-        Fail(error);
-        return 0;
-    }
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_refuseClock) {
-        Fail(platform::kErrorAccessDenied);
-        return 0;
-    }
+    if (Refused({"SetTimeZone", key, {}, {}})) return 0;
+    Lock lock(m_mutex);
+    if (m_refuseClock) return Fail(platform::kErrorAccessDenied, 0);
     m_zoneSets.push_back(key);
     return 1;
 }
 
-std::uint32_t FakePlatform::GetLastError() { return t_lastError; }
+std::uint32_t FakePlatform::GetLastError() {
+    return t_lastError;
+}
 
 }  // namespace fakes
 }  // namespace Ovra

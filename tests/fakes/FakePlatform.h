@@ -1,9 +1,9 @@
 #pragma once
 
-// In-process fakes of the platform seam for tests: a FakePlatform records every call with its
-// arguments, fails chosen calls, hosts simulated devices, volumes and libraries, keeps a test
-// clock, and can hold finite waits until the test lets them time out (WaitGate), so workers run
-// their cycles exactly when a test says so.
+// In-process fakes of the platform seam for tests: a FakePlatform records the device, volume,
+// library, wait and clock calls with their arguments, fails chosen calls, hosts simulated
+// devices, volumes and libraries, keeps a test clock, and can hold finite waits until the test
+// lets them time out (WaitGate), so workers run their cycles exactly when a test says so.
 //
 // Events and named mutexes stay real (forwarded to the default backend): threads really block
 // and wake, only time is simulated.
@@ -52,8 +52,6 @@ struct FakeVolume {
     std::wstring label;
     std::wstring fileSystem = L"NTFS";
     std::uint32_t serialNumber = 0;
-    std::uint32_t maxComponentLength = 255;
-    std::uint32_t fileSystemFlags = 0;
     std::uint64_t totalBytes = 0;
     std::uint64_t freeBytesAvailable = 0;
     std::uint64_t totalFreeBytes = 0;
@@ -82,8 +80,6 @@ public:
 private:
     friend class FakePlatform;
     std::uint32_t Wait(platform::Platform& real, std::uint32_t count, const Handle* handles);
-    void Attach(platform::Platform& real);
-    void Detach(platform::Platform& real);
 
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_entered;
@@ -100,10 +96,10 @@ public:
     // --- simulated world
     void AddDevice(const std::wstring& path, std::shared_ptr<FakeDevice> device);
     void RemoveDevice(const std::wstring& path);
-    int OpenHandleCount() const;  // device handles opened and not closed
+    int OpenHandleCount() const { return static_cast<int>(Read(m_openDevices).size()); }
     void AddVolume(const std::wstring& root, const FakeVolume& volume);
     void RemoveVolume(const std::wstring& root);
-    FakeVolume* Volume(const std::wstring& root);  // null when absent
+    FakeVolume* Volume(const std::wstring& root);                     // null when absent
     void SetDriveType(const std::wstring& root, std::uint32_t type);  // for paths without volume
     void AddModule(const std::wstring& path, const FakeModule& module);
     int LoadedModuleCount() const;  // fake libraries loaded and not freed
@@ -111,22 +107,21 @@ public:
     int FreeCount(const std::wstring& path) const;
 
     // --- clock
-    void SetTime(long long time);
-    long long Time() const;
-    void RefuseClock(bool refuse);  // SetCurTime and SetTimeZone fail
-    std::vector<long long> ClockSets() const;
-    std::vector<std::wstring> ZoneSets() const;  // key names handed to SetTimeZone
+    void SetTime(long long time) { Write(m_time, time); }
+    long long Time() const { return Read(m_time); }
+    void RefuseClock(bool refuse) { Write(m_refuseClock, refuse); }  // SetCurTime, SetTimeZone fail
+    std::vector<long long> ClockSets() const { return Read(m_clockSets); }
+    std::vector<std::wstring> ZoneSets() const { return Read(m_zoneSets); }  // their key names
 
     // --- recording
-    std::vector<Call> Calls() const;
+    std::vector<Call> Calls() const { return Read(m_calls); }
     std::vector<Call> CallsNamed(const std::string& name) const;
-    void ClearCalls();
+    void ClearCalls() { Write(m_calls, {}); }
 
     // --- faults: the `nth` call (1-based, counted from now) of `name` fails with `error`;
-    // FailAlways makes every call of it fail until Heal.
+    // FailAlways makes every call of it fail.
     void FailCall(const std::string& name, int nth, std::uint32_t error);
-    void FailAlways(const std::string& name, std::uint32_t error);
-    void Heal();
+    void FailAlways(const std::string& name, std::uint32_t error) { FailCall(name, 0, error); }
 
     // --- waits
     WaitGate& Gate() { return m_gate; }
@@ -151,14 +146,9 @@ public:
     Module LoadLibraryW(const wchar_t* path) override;
     void* GetProcAddress(Module module, const char* name) override;
     int FreeLibrary(Module module) override;
-    Handle CreateEventW(int manualReset, int initialState) override;
-    int SetEvent(Handle event) override;
     int ResetEvent(Handle event) override;
-    Handle DuplicateHandle(Handle handle) override;
     std::uint32_t WaitForMultipleObjects(std::uint32_t count, const Handle* handles, int waitAll,
                                          std::uint32_t milliseconds) override;
-    Handle CreateMutexW(const wchar_t* name) override;
-    int ReleaseMutex(Handle mutex) override;
     long long GetCurTime() override;
     int SetCurTime(long long time) override;
     int SetTimeZone(const TimeZone& zone) override;
@@ -172,10 +162,21 @@ private:
         int remaining;  // calls before the failing one; -1: every call
         std::uint32_t error;
     };
+    using Lock = std::lock_guard<std::mutex>;
 
-    // Records the call; true (and *error set) when a fault rule fails it.
-    bool Enter(Call call, std::uint32_t* error);
-    std::uint32_t Fail(std::uint32_t error);
+    template <typename T>
+    T Read(const T& field) const {
+        Lock lock(m_mutex);
+        return field;
+    }
+    template <typename T>
+    void Write(T& field, T value) {
+        Lock lock(m_mutex);
+        field = std::move(value);
+    }
+    // Records the call; true, with the last error set, when a fault rule fails it.
+    bool Refused(Call call);
+    ModuleEntry* FindModule(Module module);  // under m_mutex
 
     mutable std::mutex m_mutex;
     std::vector<Call> m_calls;

@@ -41,12 +41,9 @@ TEST(NtpWireTest, DecodesAServerReply) {
     bytes.resize(68, 0xff);  // trailing extension fields are not ours to judge
     ASSERT_EQ(NTP_OK, Parse(bytes, reply));
     EXPECT_TRUE(reply.originMatched);
-    EXPECT_EQ(0u, reply.leap);
-    EXPECT_EQ(4u, reply.version);
-    EXPECT_EQ(4u, reply.mode);
-    EXPECT_EQ(2u, reply.stratum);
-    EXPECT_EQ(-6, reply.poll);
-    EXPECT_EQ(-20, reply.precision);
+    EXPECT_EQ((std::vector<long long>{0, 4, 4, 2, -6, -20}),
+              (std::vector<long long>{reply.leap, reply.version, reply.mode, reply.stratum,
+                                      reply.poll, reply.precision}));
     EXPECT_EQ(1500000000, NtpShortToNanos(reply.rootDelay));
     EXPECT_EQ(250000000, NtpShortToNanos(reply.rootDispersion));
     EXPECT_EQ(0x47505300u, reply.referenceId);
@@ -114,26 +111,15 @@ TEST(NtpWireTest, ShortOrForeignDatagramsDoNotAnswerUs) {
     }
 }
 
-TEST(NtpEraTest, RoundTripsAcrossEras) {
-    const std::int64_t times[] = {
-        0,                                 // Unix epoch
-        1700000000 * kSecond + 123456789,  // 2023
-        (kEraWrapUnixSeconds - 1) * kSecond + 999999999,
-        kEraWrapUnixSeconds * kSecond,
-        (kEraWrapUnixSeconds + 1) * kSecond + 1,
-        4102444800 * kSecond + 500000000,  // 2100
-        -kNtpToUnixSeconds * kSecond + 1,  // just after the NTP epoch, 1900
-    };
-    for (const std::int64_t t : times) {
-        SCOPED_TRACE(t);
+TEST(NtpEraTest, ResolvesTimestampsAcrossErasAndAroundThe2036Wrap) {
+    for (const std::int64_t t : {std::int64_t{0}, (kEraWrapUnixSeconds - 1) * kSecond + 999999999,
+                                 kEraWrapUnixSeconds * kSecond, 4102444800 * kSecond + 500000000,
+                                 -kNtpToUnixSeconds * kSecond + 1 /* 1900 */}) {
         // The reference is decades away, yet within half an era: the era is still found.
         for (const std::int64_t away : {0LL, 40LL * 365 * 86400, -40LL * 365 * 86400}) {
-            EXPECT_EQ(t, NtpToUnixNanos(UnixNanosToNtp(t), t + away * kSecond));
+            EXPECT_EQ(t, NtpToUnixNanos(UnixNanosToNtp(t), t + away * kSecond)) << t << " " << away;
         }
     }
-}
-
-TEST(NtpEraTest, ResolvesTimestampsAroundThe2036Wrap) {
     EXPECT_EQ(0u, UnixNanosToNtp(kEraWrapUnixSeconds * kSecond));
     EXPECT_EQ(0xffffffff00000000ULL, UnixNanosToNtp((kEraWrapUnixSeconds - 1) * kSecond));
     EXPECT_EQ(static_cast<std::uint64_t>(kNtpToUnixSeconds) << 32, UnixNanosToNtp(0));

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <memory>
 #include <thread>
 
@@ -10,7 +12,6 @@ namespace {
 
 using fakes::FakePlatform;
 using testing_smart::AddDisk;
-using testing_smart::CycleWaits;
 using testing_smart::Readings;
 using testing_smart::RecordingObserver;
 using testing_smart::Snapshot;
@@ -19,12 +20,6 @@ std::vector<size_t> Disks(const Snapshot& snapshot) {
     std::vector<size_t> disks;
     for (const auto& entry : snapshot) disks.push_back(entry.first);
     return disks;
-}
-
-std::vector<std::wstring> OpenedPaths(const FakePlatform& fake) {
-    std::vector<std::wstring> paths;
-    for (const fakes::Call& call : fake.CallsNamed("CreateFileW")) paths.push_back(call.text);
-    return paths;
 }
 
 class SmartMonitor : public ::testing::Test {
@@ -42,8 +37,26 @@ protected:
         ASSERT_TRUE(observer.AwaitCalls(m_cycles));
     }
 
-    // Destroying the monitor joins its worker, so what it did can be inspected race-free.
-    void StopMonitor() { monitor.reset(); }
+    std::vector<std::wstring> OpenedPaths() const {
+        std::vector<std::wstring> paths;
+        for (const fakes::Call& call : fake.CallsNamed("CreateFileW")) paths.push_back(call.text);
+        return paths;
+    }
+
+    // Timeouts of the waits the workers made, in order. Destroy the monitors first: joining
+    // their workers makes the record complete.
+    std::vector<std::uint64_t> Waits() const {
+        std::vector<std::uint64_t> waits;
+        for (const fakes::Call& call : fake.CallsNamed("WaitForMultipleObjects")) {
+            waits.push_back(call.args.at(2));
+        }
+        return waits;
+    }
+    // Waits before cycles (the default 1000 ms); the others are the library peeking at stops.
+    size_t CheckWaits() const {
+        const std::vector<std::uint64_t> waits = Waits();
+        return static_cast<size_t>(std::count(waits.begin(), waits.end(), 1000u));
+    }
 
     FakePlatform fake;
     platform::ScopedPlatform scope{fake};
@@ -54,16 +67,6 @@ private:
     std::uint64_t m_cycles = 0;
 };
 
-TEST_F(SmartMonitor, AFreshMonitorHasNoSnapshot) {
-    Readings attrs{{7, HddSmartAttr{}}};
-    EXPECT_EQ(monitor->GetSmartAttr(0, attrs), 1);
-    EXPECT_EQ(attrs.size(), 1u);
-    Snapshot all{{3, Readings{}}};
-    EXPECT_EQ(monitor->GetSmartAttr(all), 0);
-    EXPECT_TRUE(all.empty());
-    EXPECT_EQ(monitor->EnableCheck(0), 0);  // never started
-}
-
 TEST_F(SmartMonitor, EmptyCycleStoresNothingAndStillNotifiesOnce) {
     EXPECT_EQ(monitor->EnableCheck(1), 0);
     RunCycle();
@@ -71,7 +74,7 @@ TEST_F(SmartMonitor, EmptyCycleStoresNothingAndStillNotifiesOnce) {
     EXPECT_EQ(observer.Calls(), 1u);
     EXPECT_EQ(observer.CallerAt(0), monitor.get());
     EXPECT_TRUE(observer.SnapshotAt(0).empty());
-    EXPECT_TRUE(OpenedPaths(fake).empty());
+    EXPECT_TRUE(OpenedPaths().empty());
 }
 
 TEST_F(SmartMonitor, EachCycleReadsTheQueuedDisksAndReplacesTheSnapshot) {
@@ -101,9 +104,10 @@ TEST_F(SmartMonitor, EachCycleReadsTheQueuedDisksAndReplacesTheSnapshot) {
 
     RunCycle();  // the queue was emptied
     EXPECT_TRUE(observer.SnapshotAt(2).empty());
-    Snapshot all;
+    Snapshot all{{3, Readings{}}};
     EXPECT_EQ(monitor->GetSmartAttr(all), 0);
-    EXPECT_EQ(OpenedPaths(fake).size(), 4u);
+    EXPECT_TRUE(all.empty());
+    EXPECT_EQ(OpenedPaths().size(), 4u);
 }
 
 TEST_F(SmartMonitor, AllDisksModeReadsOnlyTheFirst32AndDropsTheQueue) {
@@ -113,20 +117,18 @@ TEST_F(SmartMonitor, AllDisksModeReadsOnlyTheFirst32AndDropsTheQueue) {
     monitor->EnableCheck(1);
     RunCycle();
     EXPECT_EQ(Disks(observer.SnapshotAt(0)), (std::vector<size_t>{0, 3, 31}));
-    const std::vector<std::wstring> opened = OpenedPaths(fake);
+    const std::vector<std::wstring> opened = OpenedPaths();
     ASSERT_EQ(opened.size(), 32u);
     for (size_t n = 0; n < opened.size(); ++n) EXPECT_EQ(opened[n], fakes::PhysicalDrivePath(n));
 
     monitor->SetCheckAllDisks(0);
     RunCycle();  // disk 40 was dropped by the all-disks cycle
     EXPECT_TRUE(observer.SnapshotAt(1).empty());
-    EXPECT_EQ(OpenedPaths(fake).size(), 32u);
+    EXPECT_EQ(OpenedPaths().size(), 32u);
 }
 
 TEST_F(SmartMonitor, ReadingAllDisksNowKeepsOtherEntries) {
-    AddDisk(fake, 0);
-    AddDisk(fake, 31);
-    AddDisk(fake, 32);
+    for (long long n : {0, 31, 32}) AddDisk(fake, n);
     Snapshot all;
     all[5][9].value = 77;   // unreadable now: kept
     all[40][9].value = 78;  // beyond the range: kept
@@ -139,12 +141,6 @@ TEST_F(SmartMonitor, ReadingAllDisksNowKeepsOtherEntries) {
     EXPECT_EQ(all[31][9].value, 0);
     Snapshot stored;
     EXPECT_EQ(monitor->GetSmartAttr(stored), 0);  // the snapshot is not touched
-
-    fake.RemoveDevice(fakes::PhysicalDrivePath(0));
-    fake.RemoveDevice(fakes::PhysicalDrivePath(31));
-    Snapshot none;
-    EXPECT_EQ(monitor->GetNowSmartAttr(none), 0);
-    EXPECT_TRUE(none.empty());
 }
 
 TEST_F(SmartMonitor, CheckTimeIsWidenedWithItsSign) {
@@ -157,18 +153,17 @@ TEST_F(SmartMonitor, CheckTimeIsWidenedWithItsSign) {
     monitor->SetCheckTime(-1);
     fake.Gate().Elapse(1);
     ASSERT_TRUE(observer.AwaitCalls(2));
-    StopMonitor();
-    EXPECT_EQ(CycleWaits(fake), (std::vector<std::uint64_t>{1000, 0xFFFF8000u, 0xFFFFFFFFu}));
+    monitor.reset();
+    EXPECT_EQ(Waits(), (std::vector<std::uint64_t>{1000, 0xFFFF8000u, 0xFFFFFFFFu}));
 }
 
 TEST_F(SmartMonitor, ZeroCheckTimeRunsCyclesBackToBack) {
     monitor->SetCheckTime(0);
     monitor->EnableCheck(1);
     ASSERT_TRUE(observer.AwaitCalls(3));  // no gated wait: nothing to elapse
-    StopMonitor();
-    const std::vector<std::uint64_t> waits = CycleWaits(fake);
-    EXPECT_GE(waits.size(), 3u);
-    for (std::uint64_t wait : waits) EXPECT_EQ(wait, 0u);
+    monitor.reset();
+    EXPECT_GE(Waits().size(), 3u);
+    EXPECT_EQ(Waits(), std::vector<std::uint64_t>(Waits().size(), 0));
     EXPECT_EQ(fake.Gate().Entered(), 0u);
 }
 
@@ -177,8 +172,8 @@ TEST_F(SmartMonitor, EnableTwiceStartsOneWorkerAndDisableStopsAtTheWait) {
     EXPECT_EQ(monitor->EnableCheck(1), 0);
     ASSERT_TRUE(fake.Gate().AwaitEntered(1));
     EXPECT_EQ(monitor->EnableCheck(0), 0);
-    StopMonitor();
-    EXPECT_EQ(CycleWaits(fake).size(), 1u);  // one worker, one wait, no cycle
+    monitor.reset();
+    EXPECT_EQ(Waits().size(), 1u);  // one worker, one wait, no cycle
     EXPECT_EQ(observer.Calls(), 0u);
 }
 
@@ -190,20 +185,6 @@ TEST_F(SmartMonitor, RemovedObserverHearsNothingAfterTheCycleUnderWay) {
     fake.Gate().Elapse(1);
     ASSERT_TRUE(fake.Gate().AwaitEntered(3));  // the second cycle is over
     EXPECT_EQ(observer.Calls(), 1u);
-}
-
-TEST_F(SmartMonitor, CopiesShareDisksSnapshotAndObserver) {
-    AddDisk(fake, 4);
-    HddSmartInfo copy(*monitor);
-    HddSmartInfo assigned;
-    assigned = copy;
-    assigned.AddCheckDisk(4);
-    copy.EnableCheck(1);
-    RunCycle();
-    EXPECT_EQ(observer.CallerAt(0), &copy);  // the observer set on the original
-    Readings attrs;
-    EXPECT_EQ(monitor->GetSmartAttr(4, attrs), 0);
-    EXPECT_EQ(attrs[1].value, 5);
 }
 
 TEST_F(SmartMonitor, ReadersAndWritersRunAlongsideCycles) {
@@ -228,6 +209,129 @@ TEST_F(SmartMonitor, ReadersAndWritersRunAlongsideCycles) {
     }
     writer.join();
     ASSERT_TRUE(observer.AwaitCalls(10));
+}
+
+// Copies share one state record; these cases copy, assign and destroy monitors while workers
+// run, and are meant for AddressSanitizer and ThreadSanitizer as much as for their checks.
+TEST_F(SmartMonitor, ACopyOfARunningMonitorOutlivesItsSource) {
+    AddDisk(fake, 0);
+    monitor->EnableCheck(1);
+    ASSERT_TRUE(fake.Gate().AwaitEntered(1));
+    HddSmartInfo copy(*monitor);
+    monitor.reset();  // stops and joins the source's worker only
+
+    copy.AddCheckDisk(0);
+    copy.EnableCheck(1);
+    ASSERT_TRUE(fake.Gate().AwaitEntered(2));
+    fake.Gate().Elapse(1);
+    ASSERT_TRUE(observer.AwaitCalls(1));
+    EXPECT_EQ(observer.CallerAt(0), &copy);  // the observer set on the source
+    Readings attrs;
+    EXPECT_EQ(copy.GetSmartAttr(0, attrs), 0);
+}
+
+TEST_F(SmartMonitor, ARunningMonitorKeepsWorkingAfterItsCopiesAreGone) {
+    AddDisk(fake, 0);
+    monitor->EnableCheck(1);
+    ASSERT_TRUE(fake.Gate().AwaitEntered(1));
+    {
+        HddSmartInfo copy(*monitor);
+        HddSmartInfo assigned;
+        assigned = copy;
+        assigned.AddCheckDisk(0);
+    }
+    RunCycle();
+    Readings attrs;
+    EXPECT_EQ(monitor->GetSmartAttr(0, attrs), 0);
+}
+
+TEST_F(SmartMonitor, AssigningOverARunningMonitorMovesItsWorkerToTheNewRecord) {
+    AddDisk(fake, 0);
+    RecordingObserver newObserver;
+    monitor->AddCheckDisk(0);
+    monitor->EnableCheck(1);
+    ASSERT_TRUE(fake.Gate().AwaitEntered(1));
+
+    HddSmartInfo source;
+    source.SetObserver(&newObserver);
+    source.AddCheckDisk(0);
+    *monitor = source;             // the old record has no other owner: it goes now
+    monitor->operator=(*monitor);  // self-assignment changes nothing
+
+    ASSERT_TRUE(fake.Gate().AwaitEntered(2));  // the restarted worker's first wait
+    fake.Gate().Elapse(1);
+    ASSERT_TRUE(newObserver.AwaitCalls(1));
+    EXPECT_EQ(newObserver.CallerAt(0), monitor.get());
+    EXPECT_EQ(newObserver.SnapshotAt(0).size(), 1u);
+    monitor.reset();
+    EXPECT_EQ(observer.Calls(), 0u);
+    EXPECT_EQ(CheckWaits(), 3u);  // old worker 1, new worker 2 (the last saw the stop)
+
+    // A disabled monitor is not restarted by an assignment.
+    {
+        const std::uint64_t entered = fake.Gate().Entered();
+        HddSmartInfo target;
+        target.EnableCheck(1);
+        ASSERT_TRUE(fake.Gate().AwaitEntered(entered + 1));
+        target.EnableCheck(0);
+        target = source;
+    }
+    EXPECT_EQ(CheckWaits(), 4u);
+}
+
+// Assigns another monitor to the one that calls it, from inside the callback.
+class ReassigningObserver : public HddSmartInfoObserver {
+public:
+    explicit ReassigningObserver(const HddSmartInfo& replacement) : m_replacement(replacement) {}
+    void OnSmartAttrUpdate(HddSmartInfo* info) override {
+        *info = m_replacement;
+        done.OnSmartAttrUpdate(info);
+    }
+    RecordingObserver done;
+
+private:
+    const HddSmartInfo& m_replacement;
+};
+
+TEST_F(SmartMonitor, AssignmentFromInsideTheObserverStopsTheWorkerSafely) {
+    AddDisk(fake, 0);
+    HddSmartInfo replacement;
+    ReassigningObserver reassigning(replacement);
+    monitor->SetObserver(&reassigning);
+    monitor->AddCheckDisk(0);
+    monitor->EnableCheck(1);
+    ASSERT_TRUE(fake.Gate().AwaitEntered(1));
+    fake.Gate().Elapse(1);
+    ASSERT_TRUE(reassigning.done.AwaitCalls(1));
+    monitor.reset();  // the worker finished its cycle on the record it kept alive
+    EXPECT_EQ(CheckWaits(), 2u);
+    EXPECT_EQ(reassigning.done.Calls(), 1u);
+}
+
+TEST_F(SmartMonitor, DestroyingSharersInEveryOrderWhileWorkersRun) {
+    AddDisk(fake, 0);
+    monitor.reset();
+    std::array<int, 3> order{0, 1, 2};
+    std::uint64_t waits = 0;
+    do {
+        RecordingObserver perRound;
+        std::array<std::unique_ptr<HddSmartInfo>, 3> monitors;
+        monitors[0].reset(new HddSmartInfo);
+        monitors[0]->SetObserver(&perRound);
+        monitors[0]->AddCheckDisk(0);
+        monitors[0]->EnableCheck(1);
+        monitors[1].reset(new HddSmartInfo(*monitors[0]));
+        monitors[1]->EnableCheck(1);  // a second worker on the same record
+        monitors[2].reset(new HddSmartInfo);
+        *monitors[2] = *monitors[1];
+
+        waits += 2;
+        ASSERT_TRUE(fake.Gate().AwaitEntered(waits));
+        fake.Gate().Elapse(2);
+        ASSERT_TRUE(perRound.AwaitCalls(2));
+        for (int i : order) monitors[i].reset();
+        waits = fake.Gate().Entered();  // every worker has ended
+    } while (std::next_permutation(order.begin(), order.end()));
 }
 
 }  // namespace

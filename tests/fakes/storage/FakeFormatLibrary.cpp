@@ -17,27 +17,21 @@ struct FakeFormatLibrary::Entry {
     static void FormatEx(wchar_t* root, int mediaCode, wchar_t* fileSystem, wchar_t* label,
                          int quick, unsigned int clusterSize, Callback callback) {
         FakeFormatLibrary& library = *g_library;
-        std::vector<unsigned int> progress;
-        Completion completion;
-        std::function<void()> during;
         {
             std::lock_guard<std::mutex> lock(library.m_mutex);
             library.m_calls.push_back({root, mediaCode, fileSystem, label, quick, clusterSize});
-            progress = library.m_progress;
-            completion = library.m_completion;
-            during = library.m_during;
         }
-        for (unsigned int percent : progress) Report(library, callback, 0, &percent);
-        if (during) during();
-        if (completion == Completion::kNone) return;
-        unsigned char succeeded = completion == Completion::kSuccess ? 1 : 0;
-        Report(library, callback, 11, &succeeded);
+        for (unsigned int percent : library.progress) Report(callback, 0, &percent);
+        if (library.during) library.during();
+        if (library.completion == Completion::kNone) return;
+        unsigned char succeeded = library.completion == Completion::kSuccess ? 1 : 0;
+        Report(callback, 11, &succeeded);
     }
 
-    static void Report(FakeFormatLibrary& library, Callback callback, int command, void* data) {
+    static void Report(Callback callback, int command, void* data) {
         const int answer = callback(command, 0, data);
-        std::lock_guard<std::mutex> lock(library.m_mutex);
-        library.m_callbackResults.push_back(answer);
+        std::lock_guard<std::mutex> lock(g_library->m_mutex);
+        g_library->m_callbackResults.push_back(answer);
     }
 
     static unsigned char EnableVolumeCompression(wchar_t*, unsigned short) { return 0; }
@@ -45,9 +39,8 @@ struct FakeFormatLibrary::Entry {
     static unsigned char QueryAvailableFileSystemFormat(unsigned int index, wchar_t* name,
                                                         unsigned char* major, unsigned char* minor,
                                                         unsigned char* latest) {
-        std::lock_guard<std::mutex> lock(g_library->m_mutex);
-        if (index >= g_library->m_formats.size()) return 0;
-        const AvailableFormat& format = g_library->m_formats[index];
+        if (index >= g_library->formats.size()) return 0;
+        const AvailableFormat& format = g_library->formats[index];
         std::wcsncpy(name, format.name.c_str(), 255);
         *major = 1;
         *minor = 2;
@@ -64,37 +57,15 @@ FakeFormatLibrary::~FakeFormatLibrary() {
     g_library = nullptr;
 }
 
-FakeModule FakeFormatLibrary::Module(bool formatEx, bool enableCompression,
-                                     bool queryFormats) const {
+FakeModule FakeFormatLibrary::Module(const std::string& missing) const {
     FakeModule module;
-    if (formatEx) module.symbols["FormatEx"] = reinterpret_cast<void*>(&Entry::FormatEx);
-    if (enableCompression)
-        module.symbols["EnableVolumeCompression"] =
-            reinterpret_cast<void*>(&Entry::EnableVolumeCompression);
-    if (queryFormats)
-        module.symbols["QueryAvailableFileSystemFormat"] =
-            reinterpret_cast<void*>(&Entry::QueryAvailableFileSystemFormat);
+    module.symbols = {
+        {"FormatEx", reinterpret_cast<void*>(&Entry::FormatEx)},
+        {"EnableVolumeCompression", reinterpret_cast<void*>(&Entry::EnableVolumeCompression)},
+        {"QueryAvailableFileSystemFormat",
+         reinterpret_cast<void*>(&Entry::QueryAvailableFileSystemFormat)}};
+    module.symbols.erase(missing);
     return module;
-}
-
-void FakeFormatLibrary::SetProgress(std::vector<unsigned int> percents) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_progress = std::move(percents);
-}
-
-void FakeFormatLibrary::SetCompletion(Completion completion) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_completion = completion;
-}
-
-void FakeFormatLibrary::SetDuringFormat(std::function<void()> during) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_during = std::move(during);
-}
-
-void FakeFormatLibrary::SetAvailableFormats(std::vector<AvailableFormat> formats) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_formats = std::move(formats);
 }
 
 std::vector<FormatExCall> FakeFormatLibrary::FormatCalls() const {

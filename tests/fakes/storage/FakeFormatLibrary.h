@@ -37,28 +37,23 @@ public:
     FakeFormatLibrary(const FakeFormatLibrary&) = delete;
     FakeFormatLibrary& operator=(const FakeFormatLibrary&) = delete;
 
-    // The library's symbols; a missing entry point can be left out.
-    FakeModule Module(bool formatEx = true, bool enableCompression = true,
-                      bool queryFormats = true) const;
+    // The library's symbols, but for the one named `missing`.
+    FakeModule Module(const std::string& missing = "") const;
 
-    // FormatEx reports each percentage, then runs `during` (if set), then its completion.
-    void SetProgress(std::vector<unsigned int> percents);
-    void SetCompletion(Completion completion);
-    void SetDuringFormat(std::function<void()> during);
-    void SetAvailableFormats(std::vector<AvailableFormat> formats);
+    // Script, set before formatting: FormatEx reports each percentage, then runs `during` (if
+    // set), then its completion.
+    std::vector<unsigned int> progress;
+    Completion completion = Completion::kSuccess;
+    std::function<void()> during;
+    std::vector<AvailableFormat> formats;
 
     std::vector<FormatExCall> FormatCalls() const;
     std::vector<int> CallbackResults() const;  // what the formatter's callback answered
 
 private:
     struct Entry;
-    friend struct Entry;
 
     mutable std::mutex m_mutex;
-    std::vector<unsigned int> m_progress;
-    Completion m_completion = Completion::kSuccess;
-    std::function<void()> m_during;
-    std::vector<AvailableFormat> m_formats;
     std::vector<FormatExCall> m_calls;
     std::vector<int> m_callbackResults;
 };

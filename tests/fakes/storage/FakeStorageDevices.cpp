@@ -7,27 +7,20 @@ namespace Ovra {
 namespace fakes {
 
 namespace {
-const std::uint32_t kQueryProperty = 0x002D1400;
-const std::uint32_t kDriveGeometry = 0x00070000;
-const std::uint32_t kVolumeDiskExtents = 0x00560000;
-const std::uint32_t kErrorInsufficientBuffer = 122;
-const std::uint32_t kErrorMoreData = 234;
 const std::uint32_t kErrorGenFailure = 31;
-const std::size_t kHeaderSize = 40;
+const std::uint32_t kErrorMoreData = 234;
+const std::uint32_t kHeaderSize = 40;
 
-void Put32(std::uint8_t* at, std::uint32_t value) {
+template <typename T>
+void Put(std::uint8_t* at, T value) {
     std::memcpy(at, &value, sizeof value);
 }
 }  // namespace
 
 FakeDisk::FakeDisk() : m_descriptor(kDescriptorSize, 0) {
-    PutU32(0, static_cast<std::uint32_t>(kHeaderSize));  // Version
-    PutU32(4, static_cast<std::uint32_t>(kHeaderSize));  // Size
+    Put(&m_descriptor[0], kHeaderSize);  // Version
+    Put(&m_descriptor[4], kHeaderSize);  // Size
     SetGeometry(1000, 255, 63, 512);
-}
-
-void FakeDisk::PutU32(std::size_t at, std::uint32_t value) {
-    Put32(&m_descriptor[at], value);
 }
 
 FakeDisk& FakeDisk::SetIdentity(const std::string& vendor, const std::string& product,
@@ -53,7 +46,7 @@ FakeDisk& FakeDisk::PlaceRaw(StringField field, std::uint32_t offset, const std:
 }
 
 FakeDisk& FakeDisk::SetOffset(StringField field, std::uint32_t offset) {
-    PutU32(static_cast<std::size_t>(field), offset);
+    Put(&m_descriptor[field], offset);
     return *this;
 }
 
@@ -64,69 +57,38 @@ FakeDisk& FakeDisk::SetRemovable(bool removable) {
 
 FakeDisk& FakeDisk::SetGeometry(long long cylinders, std::uint32_t tracksPerCylinder,
                                 std::uint32_t sectorsPerTrack, std::uint32_t bytesPerSector) {
-    std::memcpy(m_geometry, &cylinders, sizeof cylinders);
-    Put32(m_geometry + 8, 12);  // FixedMedia
-    Put32(m_geometry + 12, tracksPerCylinder);
-    Put32(m_geometry + 16, sectorsPerTrack);
-    Put32(m_geometry + 20, bytesPerSector);
-    return *this;
-}
-
-FakeDisk& FakeDisk::RefuseDescriptor(bool refuse) {
-    m_refuseDescriptor = refuse;
-    return *this;
-}
-
-FakeDisk& FakeDisk::RefuseGeometry(bool refuse) {
-    m_refuseGeometry = refuse;
+    Put(m_geometry, cylinders);
+    const std::uint32_t rest[] = {12 /* FixedMedia */, tracksPerCylinder, sectorsPerTrack,
+                                  bytesPerSector};
+    std::memcpy(m_geometry + 8, rest, sizeof rest);
     return *this;
 }
 
 int FakeDisk::Control(std::uint32_t code, const void* in, std::uint32_t inSize, void* out,
                       std::uint32_t outSize, std::uint32_t* bytesReturned, std::uint32_t* error) {
-    if (code == kQueryProperty) {
+    *error = kErrorGenFailure;
+    if (code == 0x002D1400) {  // IOCTL_STORAGE_QUERY_PROPERTY
         // Only the standard query of the device property (both ids 0) is answered.
-        std::uint32_t ids[2] = {1, 1};
-        if (in && inSize >= 8) std::memcpy(ids, in, sizeof ids);
-        if (m_refuseDescriptor || inSize != 12 || ids[0] != 0 || ids[1] != 0 || !out) {
-            *error = kErrorGenFailure;
-            return 0;
-        }
+        const std::uint8_t standardQuery[8] = {};
+        if (refuseDescriptor || inSize != 12 || std::memcmp(in, standardQuery, 8) != 0) return 0;
         const std::size_t n = std::min<std::size_t>(outSize, m_descriptor.size());
         std::memcpy(out, m_descriptor.data(), n);
         *bytesReturned = static_cast<std::uint32_t>(n);
         return 1;
     }
-    if (code == kDriveGeometry) {
-        if (m_refuseGeometry) {
-            *error = kErrorGenFailure;
-            return 0;
-        }
-        if (!out || outSize < sizeof m_geometry) {
-            *error = kErrorInsufficientBuffer;
-            return 0;
-        }
-        std::memcpy(out, m_geometry, sizeof m_geometry);
-        *bytesReturned = sizeof m_geometry;
-        return 1;
-    }
-    *error = platform::kErrorNotSupported;
-    return 0;
+    if (code != 0x00070000 || refuseGeometry || outSize < sizeof m_geometry) return 0;
+    std::memcpy(out, m_geometry, sizeof m_geometry);  // IOCTL_DISK_GET_DRIVE_GEOMETRY
+    *bytesReturned = sizeof m_geometry;
+    return 1;
 }
 
 int FakeVolumeDevice::Control(std::uint32_t code, const void*, std::uint32_t, void* out,
                               std::uint32_t outSize, std::uint32_t* bytesReturned,
                               std::uint32_t* error) {
-    if (code != kVolumeDiskExtents) {
-        *error = platform::kErrorNotSupported;
-        return 0;
-    }
-    if (!out || outSize < 8) {
-        *error = kErrorInsufficientBuffer;
-        return 0;
-    }
+    *error = kErrorGenFailure;
+    if (code != 0x00560000 || outSize < 8) return 0;  // IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS
     auto* bytes = static_cast<std::uint8_t*>(out);
-    Put32(bytes, static_cast<std::uint32_t>(m_disks.size()));
+    Put(bytes, static_cast<std::uint32_t>(m_disks.size()));
     const std::size_t needed = 8 + 24 * m_disks.size();
     if (outSize < needed) {  // as Windows: the count is there, the extents are not
         *bytesReturned = 8;
@@ -136,9 +98,8 @@ int FakeVolumeDevice::Control(std::uint32_t code, const void*, std::uint32_t, vo
     for (std::size_t i = 0; i < m_disks.size(); ++i) {
         std::uint8_t* extent = bytes + 8 + 24 * i;
         std::memset(extent, 0, 24);
-        Put32(extent, m_disks[i]);
-        const long long length = 1LL << 30;
-        std::memcpy(extent + 16, &length, sizeof length);
+        Put(extent, m_disks[i]);
+        Put(extent + 16, 1LL << 30);  // extent length
     }
     *bytesReturned = static_cast<std::uint32_t>(needed);
     return 1;

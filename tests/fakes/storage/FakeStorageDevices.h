@@ -33,19 +33,16 @@ public:
     FakeDisk& SetRemovable(bool removable);
     FakeDisk& SetGeometry(long long cylinders, std::uint32_t tracksPerCylinder,
                           std::uint32_t sectorsPerTrack, std::uint32_t bytesPerSector);
-    FakeDisk& RefuseDescriptor(bool refuse = true);
-    FakeDisk& RefuseGeometry(bool refuse = true);
+
+    bool refuseDescriptor = false;
+    bool refuseGeometry = false;
 
     int Control(std::uint32_t code, const void* in, std::uint32_t inSize, void* out,
                 std::uint32_t outSize, std::uint32_t* bytesReturned, std::uint32_t* error) override;
 
 private:
-    void PutU32(std::size_t at, std::uint32_t value);
-
     std::vector<std::uint8_t> m_descriptor;
     std::uint8_t m_geometry[24] = {};
-    bool m_refuseDescriptor = false;
-    bool m_refuseGeometry = false;
 };
 
 // A volume device behind \\.\C: answering the disk-extents query with one extent per listed disk.
