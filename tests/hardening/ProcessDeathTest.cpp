@@ -1,7 +1,7 @@
 // A writer process killed at random points loses no record it acknowledged: after each kill the
 // file reopens, reads consistently and holds every record the writer reported as written.
 #include "LogRecordShape.h"
-#include "ScratchDir.h"
+#include "support/ScratchDir.h"
 #include "support/ChildProcess.h"
 
 #include <gtest/gtest.h>
@@ -49,7 +49,7 @@ std::string IntegrityCheck(const std::string& path) {
 #endif
 
 TEST(ProcessDeath, AcknowledgedRecordsSurviveKillsAtRandomPoints) {
-    ScratchDir dir;
+    testing_support::ScratchDir dir;
     const std::string path = dir.Path("log.db").string();
     const unsigned seed = std::random_device{}();
     std::mt19937 random(seed);

@@ -7,7 +7,7 @@
 // the Windows DLL has a private SQLite copy out of a test's reach.
 #include "FaultVfs.h"
 #include "LogRecordShape.h"
-#include "ScratchDir.h"
+#include "support/ScratchDir.h"
 
 #include <gtest/gtest.h>
 
@@ -164,7 +164,7 @@ protected:
             tally.acknowledged, tally.found, tally.foundUnacknowledged);
     }
 
-    ScratchDir dir;
+    testing_support::ScratchDir dir;
     FaultVfs vfs;
     int healthyRuns = 0;
 };

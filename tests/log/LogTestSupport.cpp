@@ -10,25 +10,6 @@
 namespace Ovra {
 namespace logtest {
 
-ScratchDir::ScratchDir() {
-    static std::atomic<unsigned> counter{0};
-    std::random_device random;
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    m_path = std::filesystem::temp_directory_path() /
-             ("ovra-log-" + std::to_string(stamp) + "-" + std::to_string(random()) + "-" +
-              std::to_string(counter++));
-    std::filesystem::create_directories(m_path);
-}
-
-ScratchDir::~ScratchDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(m_path, ignored);
-}
-
-std::string ScratchDir::Utf8Path(const std::string& name) const {
-    return tcs_to_utf8(WidePath(name));
-}
-
 RawDb::RawDb(const std::string& utf8Path) {
     if (sqlite3_open_v2(utf8Path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
                         nullptr) != SQLITE_OK) {

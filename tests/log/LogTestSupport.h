@@ -7,6 +7,7 @@
 #include <Ovra/LogService.h>
 
 #include "log/CppSQLite3.h"
+#include "support/ScratchDir.h"
 
 #include <sqlite3.h>
 
@@ -34,17 +35,7 @@ using Row = std::list<LogService::FieldData>;
 using Rows = std::list<Row>;
 
 // A fresh, empty folder that is removed with everything in it at the end of the test.
-class ScratchDir {
-public:
-    ScratchDir();
-    ~ScratchDir();
-    std::filesystem::path Path(const std::string& name) const { return m_path / name; }
-    std::wstring WidePath(const std::string& name) const { return Path(name).wstring(); }
-    std::string Utf8Path(const std::string& name) const;
-
-private:
-    std::filesystem::path m_path;
-};
+using testing_support::ScratchDir;
 
 // A connection of this test binary's own SQLite, independent of the service's.
 class RawDb {

@@ -1,5 +1,6 @@
 // The real ovractl, run as a user runs it: output and exit codes, bad input included.
 #include "support/ChildProcess.h"
+#include "support/ScratchDir.h"
 
 #include <gtest/gtest.h>
 
@@ -37,19 +38,9 @@ Outcome Ovractl(const std::vector<std::string>& args) {
 
 class OvractlTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        folder = std::filesystem::temp_directory_path() / ("ovractl-test-" + name);
-        std::filesystem::remove_all(folder);
-        std::filesystem::create_directories(folder);
-        database = (folder / "events.db").string();
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        std::filesystem::remove_all(folder, ignored);
-    }
-    std::filesystem::path folder;
-    std::string database;
+    testing_support::ScratchDir scratch{"ovractl-test"};
+    const std::filesystem::path folder = scratch.Folder();
+    const std::string database = scratch.Utf8Path("events.db");
 };
 
 TEST_F(OvractlTest, LogRoundTripThroughTheCommandLine) {

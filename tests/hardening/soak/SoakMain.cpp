@@ -10,7 +10,7 @@
 #include <Ovra/HddSmartInfo.h>
 
 #include "../LogRecordShape.h"
-#include "../ScratchDir.h"
+#include "support/ScratchDir.h"
 #include "ProcessMemory.h"
 #include "SoakWorkload.h"
 #include "fakes/FakePlatform.h"
@@ -255,7 +255,7 @@ private:
     long long m_seconds;
     fakes::FakePlatform m_fake;
     platform::ScopedPlatform m_scope;
-    ScratchDir m_dir;
+    testing_support::ScratchDir m_dir;
     SoakLog m_log;
     SmartWatcher m_watcher;
     HddSmartInfo m_monitor;

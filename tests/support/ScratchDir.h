@@ -1,6 +1,9 @@
 #pragma once
 
-// A fresh folder per test, removed with its content at the end.
+// A fresh folder under the system's temporary folder, removed with everything in it at the end.
+// Names are unique across processes and runs, so suites running side by side never meet.
+
+#include <Ovra/Bases/StringConv.h>
 
 #include <atomic>
 #include <chrono>
@@ -9,16 +12,16 @@
 #include <string>
 
 namespace Ovra {
-namespace hardening {
+namespace testing_support {
 
 class ScratchDir {
 public:
-    ScratchDir() {
+    explicit ScratchDir(const std::string& prefix = "ovra-test") {
         static std::atomic<unsigned> counter{0};
         std::random_device random;
         const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
         m_path = std::filesystem::temp_directory_path() /
-                 ("ovra-hard-" + std::to_string(stamp) + "-" + std::to_string(random()) + "-" +
+                 (prefix + "-" + std::to_string(stamp) + "-" + std::to_string(random()) + "-" +
                   std::to_string(counter++));
         std::filesystem::create_directories(m_path);
     }
@@ -29,11 +32,14 @@ public:
     ScratchDir(const ScratchDir&) = delete;
     ScratchDir& operator=(const ScratchDir&) = delete;
 
+    const std::filesystem::path& Folder() const { return m_path; }
     std::filesystem::path Path(const std::string& name) const { return m_path / name; }
+    std::wstring WidePath(const std::string& name) const { return Path(name).wstring(); }
+    std::string Utf8Path(const std::string& name) const { return tcs_to_utf8(WidePath(name)); }
 
 private:
     std::filesystem::path m_path;
 };
 
-}  // namespace hardening
+}  // namespace testing_support
 }  // namespace Ovra
