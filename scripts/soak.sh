@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs the soak program: threads inserting into and searching one log database while
-# its retention worker and SMART monitors are started and stopped over and over; prints the
-# figures and fails when a record is lost or memory grows after the warm-up.
+# its retention worker, SMART monitors and a time-sync worker are started and stopped over and
+# over; prints the figures and fails when a record is lost or memory grows after the warm-up.
 # Usage: scripts/soak.sh [--tsan]
 #   SOAK_SECONDS  duration (default 120; 30 under ThreadSanitizer)
 set -euo pipefail

@@ -56,6 +56,17 @@ for preset in "${presets[@]}"; do
     fi
     [ "$rc" -eq 0 ] && [ -n "$summary" ] || status=1
     rm -f "$log"
+    # A short soak where it means most: the plain build (memory) and ThreadSanitizer (races).
+    if [ "$preset" = linux ] || [ "$preset" = linux-tsan ]; then
+        soak_seconds=${SOAK_SECONDS:-$([ "$preset" = linux ] && echo 30 || echo 15)}
+        echo "=== $preset: soak ($soak_seconds s)"
+        if "build/$preset/bin/ovra_soak" "$soak_seconds"; then
+            passed=$((passed + 1))
+        else
+            failed=$((failed + 1))
+            status=1
+        fi
+    fi
 done
 [ -n "${OVRA_KEEP_WINEPREFIX:-}" ] || { /usr/lib/wine/wineserver -k >/dev/null 2>&1; }
 echo "Suites (${presets[*]}): $passed passed, $failed failed"

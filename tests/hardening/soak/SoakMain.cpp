@@ -8,6 +8,7 @@
 // retention wait, the monitors' check time) ends only when the main thread lets one through the
 // WaitGate, so each round runs a known number of worker cycles without real waiting.
 #include <Ovra/HddSmartInfo.h>
+#include <Ovra/TimeSyncService.h>
 
 #include "../LogRecordShape.h"
 #include "support/ScratchDir.h"
@@ -15,6 +16,7 @@
 #include "SoakWorkload.h"
 #include "fakes/FakePlatform.h"
 #include "fakes/smart/FakeSmartDisk.h"
+#include "fakes/timesync/ScriptedNtp.h"
 
 #include <sqlite3.h>
 
@@ -94,6 +96,29 @@ unsigned long long Count(LogService& log, const std::wstring& clause, int& failu
     return count;
 }
 
+// Counts what the time-sync worker reports; every clock it sets must be the soak's own clock, so
+// the records' ages stay what the writers meant them to be.
+class ClockWatcher : public TimeSyncServiceObserver {
+public:
+    void OnTimeSync(TimeSyncService*, int code, long long& time, const std::wstring&) override {
+        if (code == 1901) {
+            ++m_announced;
+        } else if (code == 0) {
+            ++m_set;
+            if (time != SoakWorkload::kClock) ++m_wrong;
+        } else {
+            ++m_failed;
+        }
+    }
+    long long Announced() const { return m_announced; }
+    long long Set() const { return m_set; }
+    long long Wrong() const { return m_wrong; }
+    long long Failed() const { return m_failed; }
+
+private:
+    std::atomic<long long> m_announced{0}, m_set{0}, m_wrong{0}, m_failed{0};
+};
+
 class Soak {
 public:
     explicit Soak(long long seconds) : m_seconds(seconds), m_scope(m_fake) {}
@@ -115,6 +140,17 @@ public:
         m_monitor.SetObserver(&m_watcher);
         m_monitor.SetCheckTime(1000);
         m_monitor.SetCheckAllDisks(1);
+        // The time service asks a scripted server that answers the soak's own clock.
+        m_fake.AddModule(fakes::NtpLibraryPath(), fakes::ScriptedNtp::Module());
+        fakes::ScriptedNtp::Instance().Reset();
+        fakes::ScriptedNtp::Instance().Script(L"ntp.soak", 0, SoakWorkload::kClock);
+        m_time.SetScheduleTimeServer({L"ntp.soak"});
+        m_time.EnableScheduleSync(1);
+        m_time.SetObserver(&m_clock);
+        if (m_time.Create() != 0) {
+            std::printf("soak: cannot create the time service\n");
+            return 1;
+        }
 
         SoakWorkload workload(m_log, kWriters, kReaders);
         workload.Start();
@@ -129,6 +165,7 @@ public:
             }
         }
         workload.Stop();
+        m_time.Destroy();
         const double elapsed =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
         const ProcessMemory finish = ReadProcessMemory();
@@ -149,6 +186,8 @@ private:
             passing.EnableCheck(1);
             m_log.EnableRetention(1);
             m_monitor.EnableCheck(1);
+            if (m_time.Start() != 0) ++m_timeStartFailures;
+            m_time.SyncTimeServerNow(L"ntp.soak");
             for (int step = 0; step < kGateStepsPerRound; ++step) {
                 if (step == kGateStepsPerRound / 2) passing = m_monitor;  // now shares its record
                 const std::uint64_t entered = m_fake.Gate().Entered();
@@ -157,6 +196,7 @@ private:
             }
             m_log.EnableRetention(0);
             m_monitor.EnableCheck(0);
+            m_time.Stop();
         }
         m_retentionPasses += static_cast<long long>(m_fake.CallsNamed("GetCurTime").size());
         m_fake.ClearCalls();  // the call log would otherwise grow without end
@@ -211,7 +251,8 @@ private:
                             repeated.empty() && expiringAfterPass == 0 && total == durable &&
                             workload.Missed() == 0 && workload.Undercounts() == 0 &&
                             workload.Unexplained() == 0 && m_watcher.Mismatches() == 0 &&
-                            m_reopenFailures == 0 && integrity == "ok";
+                            m_reopenFailures == 0 && integrity == "ok" && m_clock.Wrong() == 0 &&
+                            m_clock.Failed() == 0 && m_timeStartFailures == 0;
 
         std::printf("\nsoak: %.0f s, %lld rounds, %d writers, %d readers\n", elapsed, m_rounds,
                     kWriters, kReaders);
@@ -235,6 +276,10 @@ private:
         std::printf("  %-40s %12lld\n", "SMART cycles observed", m_watcher.Cycles());
         std::printf("  %-40s %12lld\n", "  that read the disk", m_watcher.CyclesWithDisk());
         std::printf("  %-40s %12lld\n", "  with a wrong snapshot", m_watcher.Mismatches());
+        std::printf("  %-40s %12lld\n", "clock settings (time service)", m_clock.Set());
+        std::printf("  %-40s %12lld\n", "  announced (1901)", m_clock.Announced());
+        std::printf("  %-40s %12lld\n", "  to a wrong time", m_clock.Wrong());
+        std::printf("  %-40s %12lld\n", "  failed", m_clock.Failed());
         std::printf("  %-40s %12lld\n", "reopenings", m_reopens);
         std::printf("  %-40s %12lld\n", "  failed", m_reopenFailures);
         std::printf("  %-40s %12lld\n", "gate steps without a new wait", m_gateStalls);
@@ -259,6 +304,9 @@ private:
     SoakLog m_log;
     SmartWatcher m_watcher;
     HddSmartInfo m_monitor;
+    ClockWatcher m_clock;
+    TimeSyncService m_time;
+    long long m_timeStartFailures = 0;
     long long m_rounds = 0;
     long long m_reopens = 0;
     long long m_reopenFailures = 0;
