@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -89,6 +90,31 @@ TEST_F(OvractlTest, BadInputGivesOneClearCode) {
     for (const char* command : {"log", "disks", "volumes", "smart", "fs", "format", "label", "time", "demo"}) {
         EXPECT_EQ(Ovractl({command, "--help"}).exit, 0) << command;
     }
+}
+
+TEST_F(OvractlTest, ImportStoresGoodLinesAndReportsBadOnes) {
+    ASSERT_EQ(Ovractl({"log", "create", database, "Camera:int32", "Msg:text:notnull"}).exit, 0);
+    const std::string file = scratch.Utf8Path("events.jsonl");
+    {
+        std::ofstream out(scratch.Path("events.jsonl"), std::ios::binary);
+        out << "{\"time\":1700000000000,\"Camera\":3,\"Msg\":\"it's\"}\n"
+            << "{\"Camera\":\"x\",\"Msg\":\"bad value\"}\n"
+            << "not json\n"
+            << "{\"Camera\":4}\n"  // refused by the database: Msg is not null
+            << "{\"time\":1700000000001,\"Camera\":5,\"Msg\":\"ok\"}\n";
+    }
+    const Outcome import = Ovractl({"log", "import", database, file, "--batch", "2"});
+    EXPECT_EQ(import.exit, 0);
+    EXPECT_TRUE(import.Has("imported 2 records")) << (import.lines.empty() ? "" : import.lines[0]);
+    EXPECT_TRUE(import.Has("3 line(s) skipped"));
+    const Outcome count = Ovractl({"log", "count", database});
+    ASSERT_FALSE(count.lines.empty());
+    EXPECT_EQ(count.lines[0], "2");
+    EXPECT_EQ(Ovractl({"log", "import", database, scratch.Utf8Path("absent.jsonl")}).exit, 66);
+    const Outcome retention =
+        Ovractl({"log", "retention", database, "--minutes", "0", "--run", "--batch-size", "1", "--reclaim"});
+    EXPECT_EQ(retention.exit, 0);
+    EXPECT_TRUE(retention.Has("pass deleted 2, 0 remain"));
 }
 
 TEST_F(OvractlTest, DemoRunsWithoutSetup) {
