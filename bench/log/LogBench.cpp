@@ -5,6 +5,7 @@
 #include <Ovra/Bases/StringConv.h>
 #include <Ovra/LogService.h>
 
+#include "BenchSupport.h"
 #include "log/LogStatements.h"
 
 #include <benchmark/benchmark.h>
@@ -31,49 +32,10 @@ const int kRetentionRecords = 100000;
 const int kRetentionOld = 10000;  // deleted by each pass
 const long long kHour = 3600000LL;
 
-class TempFile {
-public:
-    explicit TempFile(const char* tag) {
-        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-        m_path = std::filesystem::temp_directory_path() /
-                 (std::string("ovra-log-bench-") + tag + "-" + std::to_string(stamp) + ".db");
-        std::filesystem::remove(m_path);
-    }
-    ~TempFile() {
-        std::error_code ignored;
-        std::filesystem::remove(m_path, ignored);
-        std::filesystem::remove(m_path.string() + "-journal", ignored);
-    }
-    std::wstring Wide() const { return m_path.wstring(); }
-    std::string Utf8() const { return m_path.string(); }
-
-private:
-    std::filesystem::path m_path;
-};
-
-LogService::Field MakeField(const wchar_t* name, LogVariant::Type type) {
-    LogService::Field field;
-    field.name = name;
-    field.type = type;
-    return field;
-}
-
-const std::list<LogService::Field>& Fields() {
-    static const std::list<LogService::Field> fields = {
-        MakeField(L"Level", LogVariant::Int32), MakeField(L"Value", LogVariant::Double),
-        MakeField(L"Source", LogVariant::Text), MakeField(L"Msg", LogVariant::Text)};
-    return fields;
-}
-
-std::list<LogService::FieldData> Record(int i) {
-    std::list<LogService::FieldData> data(4);
-    auto it = data.begin();
-    it->name = L"Level", (it++)->value = LogVariant(i % 7);
-    it->name = L"Value", (it++)->value = LogVariant(i * 0.25);
-    it->name = L"Source", (it++)->value = LogVariant(L"camera-17/stream-2");
-    it->name = L"Msg", it->value = LogVariant(L"motion detected in zone 4, recording started");
-    return data;
-}
+using logbench::Fields;
+using logbench::MakeField;
+using logbench::TempFile;
+using logbench::Values;
 
 // A service with its table on a fresh file, and a raw connection set up as the service sets its
 // own (busy timeout, synchronous=OFF).
@@ -95,7 +57,7 @@ struct Setup {
         sqlite3_exec(raw, "BEGIN", nullptr, nullptr, nullptr);
         for (int i = 0; i < count; ++i) {
             const std::string sql =
-                Ovra::tcs_to_utf8(Ovra::logsql::Insert(firstTime + i, Record(i)));
+                Ovra::tcs_to_utf8(Ovra::logsql::Insert(firstTime + i, Values(i)));
             sqlite3_exec(raw, sql.c_str(), nullptr, nullptr, nullptr);
         }
         sqlite3_exec(raw, "COMMIT", nullptr, nullptr, nullptr);
@@ -111,7 +73,7 @@ struct Setup {
 
 void BM_InsertRaw(benchmark::State& state) {
     Setup setup("insert-raw");
-    const std::string sql = Ovra::tcs_to_utf8(Ovra::logsql::Insert(1700000000000LL, Record(1)));
+    const std::string sql = Ovra::tcs_to_utf8(Ovra::logsql::Insert(1700000000000LL, Values(1)));
     for (auto _ : state) {
         if (sqlite3_exec(setup.raw, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
             state.SkipWithError("insert failed");
@@ -122,7 +84,7 @@ BENCHMARK(BM_InsertRaw);
 
 void BM_Insert(benchmark::State& state) {
     Setup setup("insert");
-    const std::list<LogService::FieldData> data = Record(1);
+    const std::list<LogService::FieldData> data = Values(1);
     for (auto _ : state) {
         if (setup.service.Insert(1700000000000LL, data) != 0) state.SkipWithError("insert failed");
     }

@@ -8,6 +8,7 @@
 #include <Ovra/Bases/StringConv.h>
 #include <Ovra/LogService.h>
 
+#include "BenchSupport.h"
 #include "log/LogStatements.h"
 
 #include <benchmark/benchmark.h>
@@ -44,52 +45,10 @@ const long long kHour = 3600000LL;
 
 std::map<std::string, double> g_figures;  // summary figures by name
 
-class TempFile {
-public:
-    explicit TempFile(const std::string& tag) {
-        const auto stamp = Clock::now().time_since_epoch().count();
-        m_path = std::filesystem::temp_directory_path() /
-                 ("ovra-longhaul-" + tag + "-" + std::to_string(stamp) + ".db");
-        Remove();
-    }
-    ~TempFile() { Remove(); }
-    std::wstring Wide() const { return m_path.wstring(); }
-    std::string Utf8() const { return m_path.string(); }
-
-private:
-    void Remove() {
-        std::error_code ignored;
-        for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
-            std::filesystem::remove(m_path.string() + suffix, ignored);
-        }
-    }
-    std::filesystem::path m_path;
-};
-
-LogService::Field MakeField(const wchar_t* name, LogVariant::Type type) {
-    LogService::Field field;
-    field.name = name;
-    field.type = type;
-    return field;
-}
-
-const std::list<LogService::Field>& Fields() {
-    static const std::list<LogService::Field> fields = {
-        MakeField(L"Level", LogVariant::Int32), MakeField(L"Value", LogVariant::Double),
-        MakeField(L"Source", LogVariant::Text), MakeField(L"Msg", LogVariant::Text)};
-    return fields;
-}
-
-// Five columns with the time.
-std::list<LogService::FieldData> Values(int i) {
-    std::list<LogService::FieldData> data(4);
-    auto it = data.begin();
-    it->name = L"Level", (it++)->value = LogVariant(i % 7);
-    it->name = L"Value", (it++)->value = LogVariant(i * 0.25);
-    it->name = L"Source", (it++)->value = LogVariant(L"camera-17/stream-2");
-    it->name = L"Msg", it->value = LogVariant(L"motion detected in zone 4, recording started");
-    return data;
-}
+using logbench::Fields;
+using logbench::MakeField;
+using logbench::TempFile;
+using logbench::Values;
 
 // Opens `file` with the table (and the time index when asked).
 void OpenWithTable(LogService& service, const TempFile& file, bool index) {

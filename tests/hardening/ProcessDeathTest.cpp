@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #if defined(OVRA_HARDENING_RAW_SQLITE)
-#include <sqlite3.h>
+#include "IntegrityCheck.h"
 #endif
 
 #include <cstdio>
@@ -29,24 +29,6 @@ bool ParseAcknowledgement(const std::string& line, long long& seq) {
     return seq > 0;
 }
 
-#if defined(OVRA_HARDENING_RAW_SQLITE)
-// SQLite's own verdict on the file, through a connection of this process's SQLite.
-std::string IntegrityCheck(const std::string& path) {
-    sqlite3* db = nullptr;
-    std::string verdict = "cannot open";
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
-        sqlite3_stmt* statement = nullptr;
-        if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &statement, nullptr) ==
-                SQLITE_OK &&
-            sqlite3_step(statement) == SQLITE_ROW) {
-            verdict = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
-        }
-        sqlite3_finalize(statement);
-    }
-    sqlite3_close(db);
-    return verdict;
-}
-#endif
 
 TEST(ProcessDeath, AcknowledgedRecordsSurviveKillsAtRandomPoints) {
     testing_support::ScratchDir dir;

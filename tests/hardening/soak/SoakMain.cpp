@@ -10,6 +10,7 @@
 #include <Ovra/HddSmartInfo.h>
 #include <Ovra/TimeSyncService.h>
 
+#include "../IntegrityCheck.h"
 #include "../LogRecordShape.h"
 #include "support/ScratchDir.h"
 #include "ProcessMemory.h"
@@ -17,8 +18,6 @@
 #include "fakes/FakePlatform.h"
 #include "fakes/smart/FakeSmartDisk.h"
 #include "fakes/timesync/ScriptedNtp.h"
-
-#include <sqlite3.h>
 
 #include <atomic>
 #include <chrono>
@@ -72,22 +71,6 @@ long long SoakSeconds(int argc, char** argv) {
     const char* text = argc > 1 ? argv[1] : std::getenv("SOAK_SECONDS");
     const long long seconds = text ? std::atoll(text) : kDefaultSeconds;
     return seconds > 0 ? seconds : kDefaultSeconds;
-}
-
-std::string IntegrityCheck(const std::string& path) {
-    sqlite3* db = nullptr;
-    std::string verdict = "cannot open";
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
-        sqlite3_stmt* statement = nullptr;
-        if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &statement, nullptr) ==
-                SQLITE_OK &&
-            sqlite3_step(statement) == SQLITE_ROW) {
-            verdict = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
-        }
-        sqlite3_finalize(statement);
-    }
-    sqlite3_close(db);
-    return verdict;
 }
 
 unsigned long long Count(LogService& log, const std::wstring& clause, int& failures) {
