@@ -1,0 +1,97 @@
+// Arbitrary condition maps (names, kinds, types and values) through the search-statement builder:
+// whatever it builds must be one read-only statement for SQLite, or be refused; never two.
+#include "log/LogStatements.h"
+
+#include <Ovra/Bases/StringConv.h>
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+
+namespace {
+
+// Reads the fuzzer's bytes as a little script of conditions.
+class Reader {
+public:
+    Reader(const std::uint8_t* data, std::size_t size) : m_data(data), m_size(size) {}
+    bool Done() const { return m_at >= m_size; }
+    std::uint8_t Byte() { return m_at < m_size ? m_data[m_at++] : 0; }
+    std::wstring Text() {
+        const std::size_t length = Byte() % 24;
+        std::string bytes;
+        for (std::size_t i = 0; i < length && !Done(); ++i) bytes += static_cast<char>(Byte());
+        return Ovra::utf8_to_tcs(bytes);
+    }
+    Ovra::LogVariant Value() {
+        const int type = Byte() % 11;
+        long long bits = 0;
+        for (int i = 0; i < 8; ++i) bits = (bits << 8) | Byte();
+        double real;
+        std::memcpy(&real, &bits, sizeof real);
+        switch (type) {
+            case 1: return Ovra::LogVariant(static_cast<signed char>(bits));
+            case 2: return Ovra::LogVariant(static_cast<unsigned char>(bits));
+            case 3: return Ovra::LogVariant(static_cast<short>(bits));
+            case 4: return Ovra::LogVariant(static_cast<unsigned short>(bits));
+            case 5: return Ovra::LogVariant(static_cast<int>(bits));
+            case 6: return Ovra::LogVariant(static_cast<unsigned int>(bits));
+            case 7: return Ovra::LogVariant(bits);
+            case 8: return Ovra::LogVariant(static_cast<float>(real));
+            case 9: return Ovra::LogVariant(real);
+            case 10: return Ovra::LogVariant(Text());
+            default: return Ovra::LogVariant();
+        }
+    }
+
+private:
+    const std::uint8_t* m_data;
+    std::size_t m_size;
+    std::size_t m_at = 0;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    Reader in(data, size);
+    std::map<std::wstring, Ovra::LogService::SearchQuery> conditions;
+    for (int i = 0; i < 4 && !in.Done(); ++i) {
+        Ovra::LogService::SearchQuery query;
+        const std::wstring name = in.Text();
+        query.relation = in.Byte() % 2;
+        query.compare = in.Byte() % 4;
+        query.value = in.Value();
+        query.upperValue = in.Value();
+        conditions[name] = query;
+    }
+    std::wstring statement;
+    if (Ovra::logsql::Search(conditions, statement) != Ovra::logsql::SearchBuild::kBuilt) return 0;
+
+    // A table with exactly the condition columns, so that names resolve.
+    std::string create = "create table Ovra_Log(Time INT64";
+    for (const auto& condition : conditions) {
+        if (!Ovra::logsql::IsPlainIdentifier(condition.first)) std::abort();  // built from a bad name
+        if (condition.first != L"Time") create += ", " + Ovra::tcs_to_utf8(condition.first) + " TEXT";
+    }
+    create += ")";
+    sqlite3* db = nullptr;
+    sqlite3_open(":memory:", &db);
+    if (sqlite3_exec(db, create.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK) {
+        const std::string sql = Ovra::tcs_to_utf8(statement);
+        sqlite3_stmt* prepared = nullptr;
+        const char* tail = nullptr;
+        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &prepared, &tail) == SQLITE_OK) {
+            if (!prepared || !sqlite3_stmt_readonly(prepared)) std::abort();
+            for (; *tail; ++tail) {
+                if (*tail != ' ' && *tail != '\t' && *tail != '\n' && *tail != '\r' && *tail != ';')
+                    std::abort();  // a second statement rides along
+            }
+        }
+        sqlite3_finalize(prepared);
+    }
+    sqlite3_close(db);
+    return 0;
+}
