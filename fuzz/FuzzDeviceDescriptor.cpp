@@ -10,7 +10,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<std::uint8_t> buffer(data, data + size);
     const Ovra::storage::DeviceIdentity identity =
         Ovra::storage::ParseDeviceDescriptor(buffer.data(), buffer.size());
-    for (const std::string* text : {&identity.vendorId, &identity.productId, &identity.serialNumber}) {
+    for (const std::string* text :
+         {&identity.vendorId, &identity.productId, &identity.serialNumber}) {
         if (!text->empty() && text->size() >= size) std::abort();
         if (text->find('\0') != std::string::npos) std::abort();
     }

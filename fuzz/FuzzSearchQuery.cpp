@@ -33,17 +33,28 @@ public:
         double real;
         std::memcpy(&real, &bits, sizeof real);
         switch (type) {
-            case 1: return Ovra::LogVariant(static_cast<signed char>(bits));
-            case 2: return Ovra::LogVariant(static_cast<unsigned char>(bits));
-            case 3: return Ovra::LogVariant(static_cast<short>(bits));
-            case 4: return Ovra::LogVariant(static_cast<unsigned short>(bits));
-            case 5: return Ovra::LogVariant(static_cast<int>(bits));
-            case 6: return Ovra::LogVariant(static_cast<unsigned int>(bits));
-            case 7: return Ovra::LogVariant(bits);
-            case 8: return Ovra::LogVariant(static_cast<float>(real));
-            case 9: return Ovra::LogVariant(real);
-            case 10: return Ovra::LogVariant(Text());
-            default: return Ovra::LogVariant();
+            case 1:
+                return Ovra::LogVariant(static_cast<signed char>(bits));
+            case 2:
+                return Ovra::LogVariant(static_cast<unsigned char>(bits));
+            case 3:
+                return Ovra::LogVariant(static_cast<short>(bits));
+            case 4:
+                return Ovra::LogVariant(static_cast<unsigned short>(bits));
+            case 5:
+                return Ovra::LogVariant(static_cast<int>(bits));
+            case 6:
+                return Ovra::LogVariant(static_cast<unsigned int>(bits));
+            case 7:
+                return Ovra::LogVariant(bits);
+            case 8:
+                return Ovra::LogVariant(static_cast<float>(real));
+            case 9:
+                return Ovra::LogVariant(real);
+            case 10:
+                return Ovra::LogVariant(Text());
+            default:
+                return Ovra::LogVariant();
         }
     }
 
@@ -73,8 +84,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A table with exactly the condition columns, so that names resolve.
     std::string create = "create table Ovra_Log(Time INT64";
     for (const auto& condition : conditions) {
-        if (!Ovra::logsql::IsPlainIdentifier(condition.first)) std::abort();  // built from a bad name
-        if (condition.first != L"Time") create += ", " + Ovra::tcs_to_utf8(condition.first) + " TEXT";
+        if (!Ovra::logsql::IsPlainIdentifier(condition.first))
+            std::abort();  // built from a bad name
+        if (condition.first != L"Time")
+            create += ", " + Ovra::tcs_to_utf8(condition.first) + " TEXT";
     }
     create += ")";
     sqlite3* db = nullptr;

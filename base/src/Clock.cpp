@@ -4,10 +4,16 @@
 
 namespace Ovra {
 
-long long GetCurTime() { return platform::Sys().GetCurTime(); }
+long long GetCurTime() {
+    return platform::Sys().GetCurTime();
+}
 
-int SetCurTime(const long long& time) { return platform::Sys().SetCurTime(time) ? 1 : 0; }
+int SetCurTime(const long long& time) {
+    return platform::Sys().SetCurTime(time) ? 1 : 0;
+}
 
-int SetTimeZone(const TimeZone& zone) { return platform::Sys().SetTimeZone(zone) ? 1 : 0; }
+int SetTimeZone(const TimeZone& zone) {
+    return platform::Sys().SetTimeZone(zone) ? 1 : 0;
+}
 
 }  // namespace Ovra

@@ -26,9 +26,17 @@ struct Cs::Impl {
 
 Cs::Cs() : m_impl(new Impl) {}
 Cs::Cs(const Cs&) : m_impl(new Impl) {}
-Cs& Cs::operator=(const Cs&) { return *this; }
-Cs::~Cs() { delete m_impl; }
-void Cs::Lock() { m_impl->Lock(); }
-void Cs::Unlock() { m_impl->Unlock(); }
+Cs& Cs::operator=(const Cs&) {
+    return *this;
+}
+Cs::~Cs() {
+    delete m_impl;
+}
+void Cs::Lock() {
+    m_impl->Lock();
+}
+void Cs::Unlock() {
+    m_impl->Unlock();
+}
 
 }  // namespace Ovra

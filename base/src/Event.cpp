@@ -19,7 +19,9 @@ Event& Event::operator=(const Event& other) {
     return *this;
 }
 
-Event::~Event() { Close(); }
+Event::~Event() {
+    Close();
+}
 
 int Event::Create(int manualReset, int initialState, const wchar_t* name) {
     if (name) return 0;
@@ -28,9 +30,13 @@ int Event::Create(int manualReset, int initialState, const wchar_t* name) {
     return m_handle ? 1 : 0;
 }
 
-int Event::Set() { return m_handle ? Sys().SetEvent(m_handle) : 0; }
+int Event::Set() {
+    return m_handle ? Sys().SetEvent(m_handle) : 0;
+}
 
-int Event::Reset() { return m_handle ? Sys().ResetEvent(m_handle) : 0; }
+int Event::Reset() {
+    return m_handle ? Sys().ResetEvent(m_handle) : 0;
+}
 
 void Event::Close() {
     if (m_handle) {

@@ -24,8 +24,12 @@ Service& Service::operator=(const Service& other) {
 
 Service::~Service() = default;
 
-unsigned long long Service::AddRef() { return ++m_refCount; }
+unsigned long long Service::AddRef() {
+    return ++m_refCount;
+}
 
-unsigned long long Service::Release() { return --m_refCount; }
+unsigned long long Service::Release() {
+    return --m_refCount;
+}
 
 }  // namespace Ovra

@@ -38,7 +38,9 @@ void AppendWide(char32_t c, std::wstring& out) {
     }
 }
 
-bool IsSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDFFF; }
+bool IsSurrogate(char32_t c) {
+    return c >= 0xD800 && c <= 0xDFFF;
+}
 
 }  // namespace
 

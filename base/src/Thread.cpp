@@ -26,8 +26,12 @@ struct Thread::State {
 #if defined(_WIN32)
     HANDLE worker = nullptr;
     DWORD workerId = 0;
-    bool HasWorker() const { return worker != nullptr; }
-    bool IsWorkerThread() const { return workerId == ::GetCurrentThreadId(); }
+    bool HasWorker() const {
+        return worker != nullptr;
+    }
+    bool IsWorkerThread() const {
+        return workerId == ::GetCurrentThreadId();
+    }
     void Join() {
         ::WaitForSingleObject(worker, INFINITE);
         ::CloseHandle(worker);
@@ -41,13 +45,23 @@ struct Thread::State {
     }
 #else
     std::thread worker;
-    bool HasWorker() const { return worker.joinable(); }
-    bool IsWorkerThread() const { return worker.get_id() == std::this_thread::get_id(); }
-    void Join() { worker.join(); }
-    void Detach() { worker.detach(); }
+    bool HasWorker() const {
+        return worker.joinable();
+    }
+    bool IsWorkerThread() const {
+        return worker.get_id() == std::this_thread::get_id();
+    }
+    void Join() {
+        worker.join();
+    }
+    void Detach() {
+        worker.detach();
+    }
 #endif
 
-    State() { stopEvent = Sys().CreateEventW(1, 0); }
+    State() {
+        stopEvent = Sys().CreateEventW(1, 0);
+    }
     ~State() {
         if (stopEvent) Sys().CloseHandle(stopEvent);
     }
@@ -68,7 +82,9 @@ Thread::Thread() : m_state(new State) {}
 
 Thread::Thread(const Thread&) : m_state(new State) {}
 
-Thread& Thread::operator=(const Thread&) { return *this; }
+Thread& Thread::operator=(const Thread&) {
+    return *this;
+}
 
 Thread::~Thread() {
     Sys().SetEvent(m_state->stopEvent);
@@ -86,9 +102,13 @@ Thread::~Thread() {
     delete m_state;
 }
 
-int Thread::OnPreThreadStart() { return 1; }
+int Thread::OnPreThreadStart() {
+    return 1;
+}
 
-unsigned int Thread::OnThreadEntry() { return 0; }
+unsigned int Thread::OnThreadEntry() {
+    return 0;
+}
 
 void Thread::RunBody(Thread* self) {
     State* state = self->m_state;
@@ -135,16 +155,22 @@ int Thread::StartThread(int) {
     return 1;
 }
 
-int Thread::IsThreadRunning() const { return m_state->running.load() ? 1 : 0; }
+int Thread::IsThreadRunning() const {
+    return m_state->running.load() ? 1 : 0;
+}
 
 int Thread::IsStopThread(unsigned int timeout) const {
     platform::Handle stop = m_state->stopEvent;
     return Sys().WaitForMultipleObjects(1, &stop, 0, timeout) == platform::kWaitObject0 ? 1 : 0;
 }
 
-void Thread::StopThreadEvent() { Sys().SetEvent(m_state->stopEvent); }
+void Thread::StopThreadEvent() {
+    Sys().SetEvent(m_state->stopEvent);
+}
 
-void* Thread::GetStopThreadEvent() const { return m_state->stopEvent; }
+void* Thread::GetStopThreadEvent() const {
+    return m_state->stopEvent;
+}
 
 int Thread::StopThread(unsigned int timeout, int wait) {
     Sys().SetEvent(m_state->stopEvent);

@@ -18,8 +18,8 @@ void AppendDecimal(long long value, std::wstring& out) {
     wchar_t digits[24];
     wchar_t* end = digits + 24;
     wchar_t* p = end;
-    unsigned long long magnitude =
-        value < 0 ? 0ULL - static_cast<unsigned long long>(value) : static_cast<unsigned long long>(value);
+    unsigned long long magnitude = value < 0 ? 0ULL - static_cast<unsigned long long>(value)
+                                             : static_cast<unsigned long long>(value);
     do {
         *--p = static_cast<wchar_t>(L'0' + magnitude % 10);
         magnitude /= 10;
@@ -39,31 +39,33 @@ void AppendFixed(double value, int width, int precision, std::wstring& out) {
     stream.str(std::wstring());
     stream.clear();
     stream << std::setprecision(precision)
-           << std::setiosflags(std::ios_base::fixed | std::ios_base::showpoint)
-           << std::setw(width) << value;
+           << std::setiosflags(std::ios_base::fixed | std::ios_base::showpoint) << std::setw(width)
+           << value;
     out += stream.str();
 }
 
 }  // namespace
 
-LogVariant::LogVariant() : m_type(None) { std::memset(m_value.bytes, 0, sizeof m_value.bytes); }
+LogVariant::LogVariant() : m_type(None) {
+    std::memset(m_value.bytes, 0, sizeof m_value.bytes);
+}
 
-#define OVRA_LOGVARIANT_SCALAR(T, kind)                            \
-    LogVariant::LogVariant(T value) : m_type(kind) {               \
-        std::memset(m_value.bytes, 0, sizeof m_value.bytes);       \
-        std::memcpy(m_value.bytes, &value, sizeof value);          \
-    }                                                              \
-    void LogVariant::SetValue(T value) {                           \
-        m_type = kind;                                             \
-        std::memcpy(m_value.bytes, &value, sizeof value);          \
-    }                                                              \
-    void LogVariant::GetValue(T& value) const {                    \
-        std::memcpy(&value, m_value.bytes, sizeof value);          \
-    }                                                              \
-    LogVariant::operator T() const {                               \
-        T value;                                                   \
-        std::memcpy(&value, m_value.bytes, sizeof value);          \
-        return value;                                              \
+#define OVRA_LOGVARIANT_SCALAR(T, kind)                      \
+    LogVariant::LogVariant(T value) : m_type(kind) {         \
+        std::memset(m_value.bytes, 0, sizeof m_value.bytes); \
+        std::memcpy(m_value.bytes, &value, sizeof value);    \
+    }                                                        \
+    void LogVariant::SetValue(T value) {                     \
+        m_type = kind;                                       \
+        std::memcpy(m_value.bytes, &value, sizeof value);    \
+    }                                                        \
+    void LogVariant::GetValue(T& value) const {              \
+        std::memcpy(&value, m_value.bytes, sizeof value);    \
+    }                                                        \
+    LogVariant::operator T() const {                         \
+        T value;                                             \
+        std::memcpy(&value, m_value.bytes, sizeof value);    \
+        return value;                                        \
     }
 
 OVRA_LOGVARIANT_SCALAR(signed char, Int8)
@@ -108,11 +110,17 @@ void LogVariant::SetValue(const std::wstring& value) {
     m_string = value;
 }
 
-void LogVariant::GetValue(std::wstring& value) const { value = m_string; }
+void LogVariant::GetValue(std::wstring& value) const {
+    value = m_string;
+}
 
-LogVariant::operator std::wstring() const { return m_string; }
+LogVariant::operator std::wstring() const {
+    return m_string;
+}
 
-LogVariant::Type LogVariant::GetType() const { return m_type; }
+LogVariant::Type LogVariant::GetType() const {
+    return m_type;
+}
 
 LogVariant::Type LogVariant::GetType(const wchar_t* word) {
     if (!word) return None;
@@ -131,7 +139,9 @@ LogVariant::Type LogVariant::GetType(const wchar_t* word) {
     return None;
 }
 
-std::wstring LogVariant::GetTypeString() const { return GetTypeString(m_type); }
+std::wstring LogVariant::GetTypeString() const {
+    return GetTypeString(m_type);
+}
 
 std::wstring LogVariant::GetTypeString(Type type) {
     const int index = static_cast<int>(type);
@@ -146,17 +156,36 @@ std::wstring LogVariant::ToString() const {
 
 void LogVariant::AppendTo(std::wstring& out) const {
     switch (m_type) {
-        case Int8: AppendDecimal(static_cast<signed char>(*this), out); break;
-        case UInt8: AppendDecimal(static_cast<unsigned char>(*this), out); break;
-        case Int16: AppendDecimal(static_cast<short>(*this), out); break;
-        case UInt16: AppendDecimal(static_cast<unsigned short>(*this), out); break;
+        case Int8:
+            AppendDecimal(static_cast<signed char>(*this), out);
+            break;
+        case UInt8:
+            AppendDecimal(static_cast<unsigned char>(*this), out);
+            break;
+        case Int16:
+            AppendDecimal(static_cast<short>(*this), out);
+            break;
+        case UInt16:
+            AppendDecimal(static_cast<unsigned short>(*this), out);
+            break;
         case Int32:
-        case UInt32: AppendDecimal(static_cast<int>(*this), out); break;  // UInt32 is written signed
-        case Int64: AppendDecimal(static_cast<long long>(*this), out); break;
-        case Float: AppendFixed(static_cast<float>(*this), 13, 8, out); break;
-        case Double: AppendFixed(static_cast<double>(*this), 24, 18, out); break;
-        case Text: out += m_string; break;
-        default: break;
+        case UInt32:
+            AppendDecimal(static_cast<int>(*this), out);
+            break;  // UInt32 is written signed
+        case Int64:
+            AppendDecimal(static_cast<long long>(*this), out);
+            break;
+        case Float:
+            AppendFixed(static_cast<float>(*this), 13, 8, out);
+            break;
+        case Double:
+            AppendFixed(static_cast<double>(*this), 24, 18, out);
+            break;
+        case Text:
+            out += m_string;
+            break;
+        default:
+            break;
     }
 }
 

@@ -38,7 +38,9 @@ VideoEncDesc& VideoEncDesc::operator=(const VideoEncDesc& other) {
     return *this;
 }
 
-AudioDesc& AudioDesc::operator=(const AudioDesc&) { return *this; }
+AudioDesc& AudioDesc::operator=(const AudioDesc&) {
+    return *this;
+}
 
 AudioRawDesc& AudioRawDesc::operator=(const AudioRawDesc& other) {
     sampleRate = other.sampleRate;

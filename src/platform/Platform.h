@@ -21,7 +21,9 @@ using Handle = void*;  // a device, event or mutex handle, as Windows' HANDLE
 using Module = void*;  // a loaded library, as Windows' HMODULE
 
 // INVALID_HANDLE_VALUE.
-inline Handle InvalidHandle() { return reinterpret_cast<Handle>(~static_cast<std::uintptr_t>(0)); }
+inline Handle InvalidHandle() {
+    return reinterpret_cast<Handle>(~static_cast<std::uintptr_t>(0));
+}
 
 // Results of WaitForMultipleObjects.
 const std::uint32_t kWaitObject0 = 0;

@@ -17,10 +17,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cwchar>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cwchar>
 #include <map>
 #include <mutex>
 #include <set>

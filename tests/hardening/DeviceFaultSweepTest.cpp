@@ -25,8 +25,10 @@ TEST(DeviceFaultSweep, SmartReadingFailsCleanlyAtEveryStep) {
         const char* call;
         int nth;
         int expected;
-    } steps[] = {{"CreateFileW", 1, 121},     {"DeviceIoControl", 1, 127},
-                 {"DeviceIoControl", 2, 127}, {"DeviceIoControl", 3, 0},
+    } steps[] = {{"CreateFileW", 1, 121},
+                 {"DeviceIoControl", 1, 127},
+                 {"DeviceIoControl", 2, 127},
+                 {"DeviceIoControl", 3, 0},
                  {"DeviceIoControl", 4, 105}};
     for (const Step& step : steps) {
         FakePlatform fake;

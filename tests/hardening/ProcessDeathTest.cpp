@@ -1,8 +1,8 @@
 // A writer process killed at random points loses no record it acknowledged: after each kill the
 // file reopens, reads consistently and holds every record the writer reported as written.
 #include "LogRecordShape.h"
-#include "support/ScratchDir.h"
 #include "support/ChildProcess.h"
+#include "support/ScratchDir.h"
 
 #include <gtest/gtest.h>
 
@@ -28,7 +28,6 @@ bool ParseAcknowledgement(const std::string& line, long long& seq) {
     seq = std::atoll(line.c_str());
     return seq > 0;
 }
-
 
 TEST(ProcessDeath, AcknowledgedRecordsSurviveKillsAtRandomPoints) {
     testing_support::ScratchDir dir;

@@ -32,10 +32,10 @@ TEST(LogVariant, TypeWordsParseCaseInsensitivelyButExactly) {
 }
 
 TEST(LogVariant, TypeWordsRoundTripToSignedTwins) {
-    const LogVariant::Type expected[] = {
-        LogVariant::None,  LogVariant::Int8,  LogVariant::Int8,  LogVariant::Int16,
-        LogVariant::Int16, LogVariant::Int32, LogVariant::Int32, LogVariant::Int64,
-        LogVariant::Float, LogVariant::Double, LogVariant::Text};
+    const LogVariant::Type expected[] = {LogVariant::None,   LogVariant::Int8,  LogVariant::Int8,
+                                         LogVariant::Int16,  LogVariant::Int16, LogVariant::Int32,
+                                         LogVariant::Int32,  LogVariant::Int64, LogVariant::Float,
+                                         LogVariant::Double, LogVariant::Text};
     for (int t = 1; t <= 10; ++t) {
         const std::wstring word = LogVariant::GetTypeString(static_cast<LogVariant::Type>(t));
         EXPECT_EQ(LogVariant::GetType(word.c_str()), expected[t]) << t;

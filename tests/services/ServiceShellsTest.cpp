@@ -41,9 +41,13 @@ void ExerciseShell() {
     delete asBase;  // virtual destruction through the Service base
 }
 
-TEST(ServiceShells, DiagServiceIsAUsableBase) { ExerciseShell<DiagService>(); }
+TEST(ServiceShells, DiagServiceIsAUsableBase) {
+    ExerciseShell<DiagService>();
+}
 
-TEST(ServiceShells, RebootServiceIsAUsableBase) { ExerciseShell<RebootService>(); }
+TEST(ServiceShells, RebootServiceIsAUsableBase) {
+    ExerciseShell<RebootService>();
+}
 
 }  // namespace
 }  // namespace Ovra

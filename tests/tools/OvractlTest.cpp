@@ -45,7 +45,10 @@ protected:
 };
 
 TEST_F(OvractlTest, LogRoundTripThroughTheCommandLine) {
-    ASSERT_EQ(Ovractl({"log", "create", database, "Camera:int32", "Msg:text:notnull", "Level:uint8"}).exit, 0);
+    ASSERT_EQ(
+        Ovractl({"log", "create", database, "Camera:int32", "Msg:text:notnull", "Level:uint8"})
+            .exit,
+        0);
     ASSERT_EQ(Ovractl({"log", "index", database}).exit, 0);
     ASSERT_EQ(Ovractl({"log", "insert", database, "--time", "1700000000000", "Camera=3",
                        "Msg=disk full, 100%", "Level=200"})
@@ -75,19 +78,20 @@ TEST_F(OvractlTest, LogRoundTripThroughTheCommandLine) {
 
 TEST_F(OvractlTest, BadInputGivesOneClearCode) {
     ASSERT_EQ(Ovractl({"log", "create", database, "Camera:int32", "Msg:text:notnull"}).exit, 0);
-    EXPECT_EQ(Ovractl({"log", "insert", database, "Nope=1"}).exit, 65);          // unknown column
-    EXPECT_EQ(Ovractl({"log", "insert", database, "Camera=three"}).exit, 65);     // malformed value
-    EXPECT_EQ(Ovractl({"log", "insert", database, "Camera=1"}).exit, 1);          // not null broken
+    EXPECT_EQ(Ovractl({"log", "insert", database, "Nope=1"}).exit, 65);        // unknown column
+    EXPECT_EQ(Ovractl({"log", "insert", database, "Camera=three"}).exit, 65);  // malformed value
+    EXPECT_EQ(Ovractl({"log", "insert", database, "Camera=1"}).exit, 1);       // not null broken
     EXPECT_EQ(Ovractl({"log", "create", database, "X:nosuchtype"}).exit, 65);
     EXPECT_EQ(Ovractl({"log", "search", database, "--where", "where Camera =="}).exit, 1);
     const std::string missing = (folder / "no-such-folder" / "x.db").string();
     EXPECT_EQ(Ovractl({"log", "count", missing}).exit, 66);
     EXPECT_EQ(Ovractl({"log", "count", (folder / "absent.db").string()}).exit, 66);
     EXPECT_EQ(Ovractl({"log", "frobnicate"}).exit, 64);
-    EXPECT_EQ(Ovractl({"label", "Q:\\", "x"}).exit, 121);  // a root that does not exist
+    EXPECT_EQ(Ovractl({"label", "Q:\\", "x"}).exit, 121);             // a root that does not exist
     EXPECT_EQ(Ovractl({"format", "Q:\\", "--fs", "NTFS"}).exit, 75);  // not confirmed
     EXPECT_EQ(Ovractl({"format", "Q:\\", "--fs", "exFAT", "--yes"}).exit, 65);
-    for (const char* command : {"log", "disks", "volumes", "smart", "fs", "format", "label", "time", "demo"}) {
+    for (const char* command :
+         {"log", "disks", "volumes", "smart", "fs", "format", "label", "time", "demo"}) {
         EXPECT_EQ(Ovractl({command, "--help"}).exit, 0) << command;
     }
 }
@@ -111,8 +115,8 @@ TEST_F(OvractlTest, ImportStoresGoodLinesAndReportsBadOnes) {
     ASSERT_FALSE(count.lines.empty());
     EXPECT_EQ(count.lines[0], "2");
     EXPECT_EQ(Ovractl({"log", "import", database, scratch.Utf8Path("absent.jsonl")}).exit, 66);
-    const Outcome retention =
-        Ovractl({"log", "retention", database, "--minutes", "0", "--run", "--batch-size", "1", "--reclaim"});
+    const Outcome retention = Ovractl({"log", "retention", database, "--minutes", "0", "--run",
+                                       "--batch-size", "1", "--reclaim"});
     EXPECT_EQ(retention.exit, 0);
     EXPECT_TRUE(retention.Has("pass deleted 2, 0 remain"));
 }

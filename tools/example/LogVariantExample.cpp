@@ -7,12 +7,16 @@
 
 int main() {
     using Ovra::LogVariant;
-    const std::vector<LogVariant> values = {
-        LogVariant(static_cast<signed char>(-5)), LogVariant(static_cast<unsigned char>(200)),
-        LogVariant(static_cast<short>(-1200)),    LogVariant(static_cast<unsigned short>(65535)),
-        LogVariant(42),                           LogVariant(4294967295u),
-        LogVariant(1700000000000LL),              LogVariant(1.5f),
-        LogVariant(3.14159265358979),             LogVariant(L"camera 7: motion")};
+    const std::vector<LogVariant> values = {LogVariant(static_cast<signed char>(-5)),
+                                            LogVariant(static_cast<unsigned char>(200)),
+                                            LogVariant(static_cast<short>(-1200)),
+                                            LogVariant(static_cast<unsigned short>(65535)),
+                                            LogVariant(42),
+                                            LogVariant(4294967295u),
+                                            LogVariant(1700000000000LL),
+                                            LogVariant(1.5f),
+                                            LogVariant(3.14159265358979),
+                                            LogVariant(L"camera 7: motion")};
     std::printf("%-8s %-10s %s\n", "type", "word", "SQL text");
     for (const LogVariant& value : values) {
         const std::wstring word = value.GetTypeString();

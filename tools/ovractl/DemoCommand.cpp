@@ -33,8 +33,8 @@ std::string Seconds(double seconds) {
     return text;
 }
 
-const wchar_t* const kEvents[] = {L"motion", L"line crossing", L"tamper", L"video loss",
-                                  L"face detected", L"disk warning"};
+const wchar_t* const kEvents[] = {L"motion",     L"line crossing", L"tamper",
+                                  L"video loss", L"face detected", L"disk warning"};
 
 int Check(int rc, const std::string& what) {
     return rc == 0 ? 0 : Fail(what, LibraryCodeText(rc), rc);
@@ -45,8 +45,8 @@ int Check(int rc, const std::string& what) {
 int RunDemo(int records, bool keep) {
     namespace fs = std::filesystem;
     std::error_code error;
-    const fs::path folder = fs::temp_directory_path(error) /
-                            ("ovractl-demo-" + std::to_string(Ovra::GetCurTime()));
+    const fs::path folder =
+        fs::temp_directory_path(error) / ("ovractl-demo-" + std::to_string(Ovra::GetCurTime()));
     if (error || !fs::create_directories(folder, error))
         return Fail("cannot make a temporary folder", error.message(), kNoInput);
     const fs::path file = folder / "events.db";
@@ -56,14 +56,16 @@ int RunDemo(int records, bool keep) {
     {
         InspectableLog log;
         if ((rc = Check(log.Open(file.wstring()), "cannot open the database"))) return rc;
-        const std::list<LogService::Field> fields = {
-            {L"Camera", LogVariant::Int32, 0},  {L"Event", LogVariant::Text, 2},
-            {L"Severity", LogVariant::Int8, 0}, {L"Score", LogVariant::Float, 0},
-            {L"Detail", LogVariant::Text, 0}};
+        const std::list<LogService::Field> fields = {{L"Camera", LogVariant::Int32, 0},
+                                                     {L"Event", LogVariant::Text, 2},
+                                                     {L"Severity", LogVariant::Int8, 0},
+                                                     {L"Score", LogVariant::Float, 0},
+                                                     {L"Detail", LogVariant::Text, 0}};
         if ((rc = Check(log.Create(fields), "cannot create the table"))) return rc;
         if ((rc = Check(log.CreateIndex(fields), "cannot create the indexes"))) return rc;
-        std::cout << "table Ovra_Log: Time INT64, Camera INT, Event TEXT not null, Severity TINYINT, "
-                     "Score FLOAT, Detail TEXT; indexed\n";
+        std::cout
+            << "table Ovra_Log: Time INT64, Camera INT, Event TEXT not null, Severity TINYINT, "
+               "Score FLOAT, Detail TEXT; indexed\n";
 
         // Events spread over the last two hours, one camera in sixteen, fixed seed: the same
         // tour every time.
@@ -75,12 +77,12 @@ int RunDemo(int records, bool keep) {
             const int camera = static_cast<int>(random() % 16) + 1;
             const wchar_t* event = kEvents[random() % 6];
             LogService::Record record;
-            record.data = {
-                {L"Camera", LogVariant(camera)},
-                {L"Event", LogVariant(event)},
-                {L"Severity", LogVariant(static_cast<signed char>(random() % 5))},
-                {L"Score", LogVariant(static_cast<float>(random() % 1000) / 10.0f)},
-                {L"Detail", LogVariant(L"zone '" + std::to_wstring(random() % 4) + L"', 100% sure")}};
+            record.data = {{L"Camera", LogVariant(camera)},
+                           {L"Event", LogVariant(event)},
+                           {L"Severity", LogVariant(static_cast<signed char>(random() % 5))},
+                           {L"Score", LogVariant(static_cast<float>(random() % 1000) / 10.0f)},
+                           {L"Detail", LogVariant(L"zone '" + std::to_wstring(random() % 4) +
+                                                  L"', 100% sure")}};
             record.time = now - static_cast<long long>(random() % 7200000);
             batch.push_back(std::move(record));
             if (batch.size() == 500 || i + 1 == records) {
@@ -90,10 +92,12 @@ int RunDemo(int records, bool keep) {
         }
         const double seconds = SecondsSince(start);
         std::cout << "inserted " << records << " events in " << Seconds(seconds) << " ("
-                  << static_cast<long long>(records / seconds) << " per second, 500 to a transaction)\n";
+                  << static_cast<long long>(records / seconds)
+                  << " per second, 500 to a transaction)\n";
         // One more, alone in its transaction, as a host logs a single event.
         start = std::chrono::steady_clock::now();
-        if ((rc = Check(log.Insert(now, {{L"Camera", LogVariant(1)}, {L"Event", LogVariant(L"demo done")}}),
+        if ((rc = Check(log.Insert(now, {{L"Camera", LogVariant(1)},
+                                         {L"Event", LogVariant(L"demo done")}}),
                         "cannot insert")))
             return rc;
         std::cout << "one more event on its own: " << Seconds(SecondsSince(start)) << "\n";
@@ -129,7 +133,8 @@ int RunDemo(int records, bool keep) {
 
         unsigned long long total = 0, severe = 0;
         if ((rc = Check(log.GetRecordCount(L"", total), "count failed"))) return rc;
-        if ((rc = Check(log.GetRecordCount(L"where Severity >= 3", severe), "count failed"))) return rc;
+        if ((rc = Check(log.GetRecordCount(L"where Severity >= 3", severe), "count failed")))
+            return rc;
         std::cout << "count: " << total << " events, " << severe << " with severity 3 or more\n";
 
         log.SetRetentionTime(60);
@@ -172,7 +177,8 @@ int RunDemo(int records, bool keep) {
 void AddDemoCommand(CLI::App& app, int& exitCode) {
     auto records = std::make_shared<int>(5000);
     auto keep = std::make_shared<bool>(false);
-    CLI::App* demo = app.add_subcommand("demo", "A tour: log database, inventories, SMART (the default)");
+    CLI::App* demo =
+        app.add_subcommand("demo", "A tour: log database, inventories, SMART (the default)");
     demo->add_option("--records", *records, "Events to insert")->check(CLI::Range(1, 10000000));
     demo->add_flag("--keep", *keep, "Keep the database file");
     demo->callback([&exitCode, records, keep] { exitCode = RunDemo(*records, *keep); });

@@ -11,9 +11,9 @@
 
 #include <condition_variable>
 #include <iostream>
-#include <mutex>
 #include <map>
 #include <memory>
+#include <mutex>
 
 namespace ovractl {
 
@@ -43,15 +43,14 @@ void PrintSmart(std::size_t disk, const Readings& attrs, bool json) {
         // A nonzero threshold that the value has reached is the drive's own failure signal.
         const bool failing = a.threshold != 0 && a.value <= a.threshold;
         const std::string state = failing ? "FAILING" : "ok";
-        nlohmann::json object{{"disk", disk},         {"id", a.id},
-                              {"name", SmartAttributeName(a.id)},
-                              {"value", a.value},     {"worst", a.worst},
-                              {"threshold", a.threshold}, {"flags", a.flags},
-                              {"state", state}};
-        table.Add({std::to_string(a.id), SmartAttributeName(a.id), std::to_string(a.value),
-                   std::to_string(a.worst), std::to_string(a.threshold), std::to_string(a.flags),
-                   state},
-                  object);
+        nlohmann::json object{
+            {"disk", disk},     {"id", a.id},       {"name", SmartAttributeName(a.id)},
+            {"value", a.value}, {"worst", a.worst}, {"threshold", a.threshold},
+            {"flags", a.flags}, {"state", state}};
+        table.Add(
+            {std::to_string(a.id), SmartAttributeName(a.id), std::to_string(a.value),
+             std::to_string(a.worst), std::to_string(a.threshold), std::to_string(a.flags), state},
+            object);
     }
     if (!json) std::cout << "Disk" << disk << ":\n";
     table.Print(json);
@@ -62,7 +61,9 @@ int CmdSmartNow(const DiskOptions& o) {
     if (o.disk >= 0) {
         Readings attrs;
         const int rc = smart.GetNowSmartAttr(static_cast<std::size_t>(o.disk), attrs);
-        if (rc) return Fail("cannot read SMART of disk " + std::to_string(o.disk), LibraryCodeText(rc), rc);
+        if (rc)
+            return Fail("cannot read SMART of disk " + std::to_string(o.disk), LibraryCodeText(rc),
+                        rc);
         PrintSmart(static_cast<std::size_t>(o.disk), attrs, o.json);
         return 0;
     }
@@ -82,7 +83,8 @@ public:
         std::map<std::size_t, Readings> all;
         info->GetSmartAttr(all);
         ++m_cycles;
-        if (!m_options.json) std::cout << "-- cycle " << m_cycles << ": " << all.size() << " disk(s)\n";
+        if (!m_options.json)
+            std::cout << "-- cycle " << m_cycles << ": " << all.size() << " disk(s)\n";
         for (const auto& disk : all) PrintSmart(disk.first, disk.second, m_options.json);
         std::cout.flush();
         if (m_options.disk >= 0) info->AddCheckDisk(static_cast<std::size_t>(m_options.disk));
@@ -131,9 +133,12 @@ int ShowDisks(bool json) {
     for (std::size_t n = 0; n < 32; ++n) {
         Ovra::PhysicalDrive d;
         if (drives.GetDrive(n, d) != 0) continue;
-        nlohmann::json object{{"disk", n},          {"name", Utf8(d.name)},
-                              {"type", DriveTypeName(d.type)}, {"size", d.size},
-                              {"vendor", Utf8(d.vendorId)}, {"product", Utf8(d.productId)},
+        nlohmann::json object{{"disk", n},
+                              {"name", Utf8(d.name)},
+                              {"type", DriveTypeName(d.type)},
+                              {"size", d.size},
+                              {"vendor", Utf8(d.vendorId)},
+                              {"product", Utf8(d.productId)},
                               {"serial", Utf8(d.serialNumber)}};
         table.Add({std::to_string(n), Utf8(d.name), DriveTypeName(d.type), HumanSize(d.size),
                    Utf8(d.vendorId), Utf8(d.productId), Utf8(d.serialNumber)},
@@ -155,13 +160,18 @@ int ShowVolumes(bool json) {
             Ovra::StorageFormatter::GetFsName(v.fileSystem, fsName) ? Utf8(fsName) : "other";
         const std::string type = DriveTypeName(volumes.GetDriveTypeW(v.root));
         char serial[16];
-        std::snprintf(serial, sizeof serial, "%04X-%04X", v.serialNumber >> 16, v.serialNumber & 0xFFFF);
+        std::snprintf(serial, sizeof serial, "%04X-%04X", v.serialNumber >> 16,
+                      v.serialNumber & 0xFFFF);
         const bool knownDisk = v.driveIndex != static_cast<std::size_t>(-1);
         const std::string disk = knownDisk ? std::to_string(v.driveIndex) : "-";
-        nlohmann::json object{{"root", Utf8(v.root)},     {"label", Utf8(v.volumeName)},
-                              {"fileSystem", fs},         {"fileSystemCode", v.fileSystem},
-                              {"type", type},             {"totalBytes", v.totalSize},
-                              {"freeBytes", v.freeSize},  {"serial", serial}};
+        nlohmann::json object{{"root", Utf8(v.root)},
+                              {"label", Utf8(v.volumeName)},
+                              {"fileSystem", fs},
+                              {"fileSystemCode", v.fileSystem},
+                              {"type", type},
+                              {"totalBytes", v.totalSize},
+                              {"freeBytes", v.freeSize},
+                              {"serial", serial}};
         object["disk"] = knownDisk ? nlohmann::json(v.driveIndex) : nlohmann::json(nullptr);
         table.Add({Utf8(v.root), Utf8(v.volumeName), fs, type, HumanSize(v.totalSize),
                    HumanSize(v.freeSize), serial, disk},

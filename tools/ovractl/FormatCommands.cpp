@@ -32,11 +32,20 @@ public:
     explicit ProgressPrinter(const std::string& root) : m_bar("formatting " + root) {}
     void OnFormatEvent(int event, int value) override {
         switch (event) {
-            case 1: m_bar.Show(static_cast<unsigned int>(value)); break;
-            case 2: m_outcome = 2; break;
-            case 3: m_outcome = 3; break;
-            case 0: m_bar.Finish(m_outcome == 2 ? "done" : "FAILED"); break;
-            default: break;
+            case 1:
+                m_bar.Show(static_cast<unsigned int>(value));
+                break;
+            case 2:
+                m_outcome = 2;
+                break;
+            case 3:
+                m_outcome = 3;
+                break;
+            case 0:
+                m_bar.Finish(m_outcome == 2 ? "done" : "FAILED");
+                break;
+            default:
+                break;
         }
     }
     bool Succeeded() const { return m_outcome == 2; }
@@ -50,12 +59,15 @@ int CmdFileSystems(bool json) {
     StorageFormatter formatter;
     std::deque<int> codes;
     const int rc = formatter.GetUsableFileSystem(codes);
-    if (rc) return Fail("cannot list file systems", "the formatting library (fmifs.dll) is not available", rc);
+    if (rc)
+        return Fail("cannot list file systems",
+                    "the formatting library (fmifs.dll) is not available", rc);
     Table table({"code", "file system"});
     for (int code : codes) {
         std::wstring name;
         const std::string text = StorageFormatter::GetFsName(code, name) ? Utf8(name) : "(other)";
-        table.Add({std::to_string(code), text}, nlohmann::json{{"code", code}, {"fileSystem", text}});
+        table.Add({std::to_string(code), text},
+                  nlohmann::json{{"code", code}, {"fileSystem", text}});
     }
     table.Print(json);
     return 0;
@@ -71,9 +83,12 @@ bool ValidCluster(unsigned int size) {
 
 int CmdFormat(const FormatOptions& o) {
     const int code = StorageFormatter::GetFileSystem(Wide(o.fileSystem));
-    if (code == 0) return Fail("unknown file system", "'" + o.fileSystem + "' (FAT, FAT32, NTFS, Ext3, UDFS)", kBadInput);
+    if (code == 0)
+        return Fail("unknown file system", "'" + o.fileSystem + "' (FAT, FAT32, NTFS, Ext3, UDFS)",
+                    kBadInput);
     if (!ValidCluster(o.cluster))
-        return Fail("bad cluster size", std::to_string(o.cluster) + " (0 or 512..65536, a power of two)", kBadInput);
+        return Fail("bad cluster size",
+                    std::to_string(o.cluster) + " (0 or 512..65536, a power of two)", kBadInput);
     if (!o.yes) {
         std::cerr << "Format " << o.root << " as " << o.fileSystem
                   << "? Everything on it is lost. Type 'yes' to go on: " << std::flush;
@@ -88,14 +103,17 @@ int CmdFormat(const FormatOptions& o) {
                                     static_cast<StorageFormatter::ClusterSize>(o.cluster));
     StorageFormatter::SetObserver(nullptr);
     if (rc) return Fail("cannot format " + o.root, LibraryCodeText(rc), rc);
-    if (!printer.Succeeded()) return Fail("format of " + o.root + " failed", "reported by the formatting library", 105);
+    if (!printer.Succeeded())
+        return Fail("format of " + o.root + " failed", "reported by the formatting library", 105);
     return 0;
 }
 
 int CmdLabel(const FormatOptions& o) {
     Ovra::StorageLogicalDrive volumes(1);
     const int rc = volumes.SetDriveName(Wide(o.root), Wide(o.label).c_str());
-    if (rc) return Fail("cannot label " + o.root, rc == 121 ? "no such volume" : LibraryCodeText(rc), rc);
+    if (rc)
+        return Fail("cannot label " + o.root, rc == 121 ? "no such volume" : LibraryCodeText(rc),
+                    rc);
     return 0;
 }
 

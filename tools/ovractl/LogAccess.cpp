@@ -46,7 +46,8 @@ std::string Folder(const std::string& path) {
 int LogDatabase::Open(const std::string& path, bool create) {
     if (!IsFolder(Folder(path))) return Fail("no such folder", Folder(path), kNoInput);
     if (!create && !IsFile(path)) return Fail("no such database", path, kNoInput);
-    if (int rc = m_log.Open(Wide(path))) return Fail("cannot open " + path, LibraryCodeText(rc), rc);
+    if (int rc = m_log.Open(Wide(path)))
+        return Fail("cannot open " + path, LibraryCodeText(rc), rc);
     m_log.ReadColumnTypes(m_types);
     if (!create && m_types.empty()) return Fail("no log table in", path, 122);
     return 0;

@@ -63,7 +63,8 @@ int ParseFields(const std::vector<std::string>& specs, std::list<LogService::Fie
         }
         parts.push_back(spec.substr(start));
         if (parts.size() < 2 || parts.size() > 3 || parts[0].empty())
-            return Fail("bad field", "'" + spec + "' (expected Name:TYPE[:unique|:notnull])", kBadInput);
+            return Fail("bad field", "'" + spec + "' (expected Name:TYPE[:unique|:notnull])",
+                        kBadInput);
         LogService::Field field;
         field.name = Wide(parts[0]);
         field.type = TypeFromName(parts[1]);
@@ -97,8 +98,9 @@ int TypedValue(const ColumnTypes& types, const std::string& column, const std::s
     auto it = types.find(Wide(column));
     if (it == types.end()) return Fail("unknown column", "'" + column + "'", kBadInput);
     if (!ParseValue(it->second, text, value))
-        return Fail("malformed value", "'" + text + "' for " + column + " (" +
-                                           Utf8(LogVariant::GetTypeString(it->second)) + ")",
+        return Fail("malformed value",
+                    "'" + text + "' for " + column + " (" +
+                        Utf8(LogVariant::GetTypeString(it->second)) + ")",
                     kBadInput);
     return 0;
 }
@@ -116,7 +118,8 @@ int CmdIndex(const LogOptions& o) {
     if (int rc = db.Open(o.database, false)) return rc;
     std::list<LogService::Field> fields;
     for (const std::string& name : o.fields) {
-        if (!db.Types().count(Wide(name))) return Fail("unknown column", "'" + name + "'", kBadInput);
+        if (!db.Types().count(Wide(name)))
+            return Fail("unknown column", "'" + name + "'", kBadInput);
         fields.push_back({Wide(name), db.Types().at(Wide(name)), 0});
     }
     if (fields.empty()) {
@@ -159,9 +162,11 @@ int BuildQuery(const LogOptions& o, const ColumnTypes& types,
             if (dots == std::string::npos)
                 return Fail("bad range", "'" + text + "' (expected Name=low..high)", kBadInput);
             if (int rc = TypedValue(types, name, value.substr(0, dots), query.value)) return rc;
-            if (int rc = TypedValue(types, name, value.substr(dots + 2), query.upperValue)) return rc;
+            if (int rc = TypedValue(types, name, value.substr(dots + 2), query.upperValue))
+                return rc;
         } else if (compare == 1) {
-            if (!types.count(Wide(name))) return Fail("unknown column", "'" + name + "'", kBadInput);
+            if (!types.count(Wide(name)))
+                return Fail("unknown column", "'" + name + "'", kBadInput);
             query.value = LogVariant(Wide(value));  // a pattern is text whatever the column
         } else if (int rc = TypedValue(types, name, value, query.value)) {
             return rc;
@@ -177,7 +182,8 @@ int BuildQuery(const LogOptions& o, const ColumnTypes& types,
     for (const auto& text : o.between)
         if (int rc = add(text, 2)) return rc;
     if (!conditions.empty() && !o.where.empty())
-        return Fail("conflicting options", "--where cannot be combined with --eq/--like/--between", kUsage);
+        return Fail("conflicting options", "--where cannot be combined with --eq/--like/--between",
+                    kUsage);
     return 0;
 }
 
@@ -214,7 +220,8 @@ int CmdCount(const LogOptions& o) {
     LogDatabase db;
     if (int rc = db.Open(o.database, false)) return rc;
     unsigned long long count = 0;
-    if (int rc = db.Service().GetRecordCount(Wide(o.where), count)) return Require(rc, "count failed");
+    if (int rc = db.Service().GetRecordCount(Wide(o.where), count))
+        return Require(rc, "count failed");
     if (o.json) {
         std::cout << nlohmann::json{{"count", count}}.dump() << '\n';
     } else {
@@ -346,7 +353,8 @@ int ImportJsonLines(const LogOptions& o) {
                 } else {
                     ++skipped;
                     bar.Interrupt();
-                    std::cerr << "ovractl: line " << p.line << ": refused by the database (code 1)\n";
+                    std::cerr << "ovractl: line " << p.line
+                              << ": refused by the database (code 1)\n";
                 }
             }
         } else {
@@ -371,16 +379,21 @@ int ImportJsonLines(const LogOptions& o) {
         batch.push_back(std::move(pending));
         if (batch.size() >= o.importBatch) {
             if (int rc = flush()) return rc;
-            if (size > 0) bar.Show(static_cast<unsigned int>(100.0 * static_cast<double>(in.tellg()) / static_cast<double>(size)));
+            if (size > 0)
+                bar.Show(static_cast<unsigned int>(100.0 * static_cast<double>(in.tellg()) /
+                                                   static_cast<double>(size)));
         }
     }
     if (int rc = flush()) return rc;
     bar.Show(100);
     bar.Finish("");
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const double rate = seconds > 0 ? static_cast<double>(stored) / seconds : 0;
     if (o.json) {
-        std::cout << nlohmann::json{{"records", stored}, {"skipped", skipped}, {"seconds", seconds},
+        std::cout << nlohmann::json{{"records", stored},
+                                    {"skipped", skipped},
+                                    {"seconds", seconds},
                                     {"recordsPerSecond", rate}}
                          .dump()
                   << '\n';
@@ -388,7 +401,8 @@ int ImportJsonLines(const LogOptions& o) {
         char elapsed[32];
         std::snprintf(elapsed, sizeof elapsed, "%.2f", seconds);
         std::cout << "imported " << stored << " records in " << elapsed << " s ("
-                  << static_cast<long long>(rate) << " records/s); " << skipped << " line(s) skipped\n";
+                  << static_cast<long long>(rate) << " records/s); " << skipped
+                  << " line(s) skipped\n";
     }
     return 0;
 }
@@ -409,18 +423,22 @@ void AddLogCommands(CLI::App& app, int& exitCode) {
 
     CLI::App* create = log->add_subcommand("create", "Create the table with typed columns");
     database(create);
-    create->add_option("fields", options->fields, "Name:TYPE[:unique|:notnull], TYPE one of " + TypeNames())
+    create
+        ->add_option("fields", options->fields,
+                     "Name:TYPE[:unique|:notnull], TYPE one of " + TypeNames())
         ->required();
     create->callback(run(CmdCreate));
 
-    CLI::App* index = log->add_subcommand("index", "Index the time column and the given (or all) columns");
+    CLI::App* index =
+        log->add_subcommand("index", "Index the time column and the given (or all) columns");
     database(index);
     index->add_option("columns", options->fields, "Columns to index (default: all)");
     index->callback(run(CmdIndex));
 
     CLI::App* insert = log->add_subcommand("insert", "Insert one record");
     database(insert);
-    insert->add_option("values", options->values, "Name=value, typed by the table's columns")->required();
+    insert->add_option("values", options->values, "Name=value, typed by the table's columns")
+        ->required();
     insert->add_option("--time", options->time, "Record time in ms since 1970 (default: now)")
         ->each([options](const std::string&) { options->timeGiven = true; });
     insert->callback(run(CmdInsert));
@@ -432,7 +450,8 @@ void AddLogCommands(CLI::App& app, int& exitCode) {
     search->add_option("--between", options->between, "Name=low..high: in range");
     search->add_flag("--or", options->orJoin, "Join the conditions with OR (default AND)");
     search->add_flag("--and", "Join the conditions with AND (the default)");
-    search->add_option("--where", options->where, "Raw SQL after the table name (WHERE ..., ORDER BY, LIMIT)");
+    search->add_option("--where", options->where,
+                       "Raw SQL after the table name (WHERE ..., ORDER BY, LIMIT)");
     search->callback(run(CmdSearch));
 
     CLI::App* count = log->add_subcommand("count", "Count records");
@@ -454,16 +473,18 @@ void AddLogCommands(CLI::App& app, int& exitCode) {
 
     CLI::App* import = log->add_subcommand("import", "Insert the records of a JSON-lines file");
     database(import);
-    import->add_option("file", options->file,
-                       "One object per line: \"time\" (ms since 1970, default now) and column values")
+    import
+        ->add_option("file", options->file,
+                     "One object per line: \"time\" (ms since 1970, default now) and column values")
         ->required();
     import->add_option("--batch", options->importBatch, "Records per transaction")
         ->check(CLI::Range(1u, 100000u));
-    import->callback([&exitCode, options] { exitCode = ImportJsonLines(*options); });
+    import->callback([&exitCode, options] { exitCode = ImportJsonLines(*options);
+});
 
-    CLI::App* info = log->add_subcommand("info", "Columns and their types");
-    database(info);
-    info->callback(run(CmdInfo));
-}
+CLI::App* info = log->add_subcommand("info", "Columns and their types");
+database(info);
+info->callback(run(CmdInfo));
+}  // namespace ovractl
 
 }  // namespace ovractl

@@ -15,9 +15,13 @@ int Fail(const std::string& what, const std::string& detail, int code) {
     return code;
 }
 
-std::string Utf8(const std::wstring& text) { return Ovra::tcs_to_utf8(text); }
+std::string Utf8(const std::wstring& text) {
+    return Ovra::tcs_to_utf8(text);
+}
 
-std::wstring Wide(const std::string& text) { return Ovra::utf8_to_tcs(text); }
+std::wstring Wide(const std::string& text) {
+    return Ovra::utf8_to_tcs(text);
+}
 
 std::string HumanSize(std::uint64_t bytes) {
     static const char* const kUnits[] = {"B", "KiB", "MiB", "GiB", "TiB", "PiB"};
@@ -39,8 +43,9 @@ std::string HumanSize(std::uint64_t bytes) {
 namespace {
 // Display width of UTF-8 text: one column per code point (no wide glyphs in our output).
 std::size_t Width(const std::string& text) {
-    return static_cast<std::size_t>(std::count_if(
-        text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+    return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    }));
 }
 }  // namespace
 

@@ -38,9 +38,9 @@ int CmdQuery(const TimeOptions& o) {
     const double offset = static_cast<double>(result.offsetNs) / 1e6;
     const double delay = static_cast<double>(result.delayNs) / 1e6;
     if (o.json) {
-        std::cout << nlohmann::json{{"server", o.server},   {"address", result.address},
+        std::cout << nlohmann::json{{"server", o.server},    {"address", result.address},
                                     {"time", result.timeMs}, {"offsetMs", offset},
-                                    {"roundTripMs", delay}, {"stratum", result.stratum}}
+                                    {"roundTripMs", delay},  {"stratum", result.stratum}}
                          .dump()
                   << '\n';
     } else {
@@ -62,7 +62,8 @@ public:
 class SyncReporter : public Ovra::TimeSyncServiceObserver {
 public:
     explicit SyncReporter(std::size_t servers) : m_servers(servers) {}
-    void OnTimeSync(Ovra::TimeSyncService*, int code, long long& time, const std::wstring& server) override {
+    void OnTimeSync(Ovra::TimeSyncService*, int code, long long& time,
+                    const std::wstring& server) override {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (code == 1901) {
             std::cout << "setting the clock from " << Utf8(server) << " to " << time << " ms\n";
@@ -123,7 +124,8 @@ int CmdSync(const TimeOptions& o) {
     if (servers.empty()) return Fail("no server", "", kUsage);
     SyncReporter reporter(servers.size());
     service.SetObserver(&reporter);
-    if (int rc = service.Start()) return Fail("cannot start the time service", LibraryCodeText(rc), rc);
+    if (int rc = service.Start())
+        return Fail("cannot start the time service", LibraryCodeText(rc), rc);
     service.SyncTimeServerNow();
     const int rc = reporter.Wait();
     service.SetObserver(nullptr);

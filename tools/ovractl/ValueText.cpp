@@ -58,12 +58,12 @@ LogVariant::Type TypeFromName(const std::string& name) {
     static const struct {
         const char* name;
         LogVariant::Type type;
-    } kNames[] = {{"int8", LogVariant::Int8},       {"uint8", LogVariant::UInt8},
-                  {"int16", LogVariant::Int16},     {"uint16", LogVariant::UInt16},
-                  {"int32", LogVariant::Int32},     {"uint32", LogVariant::UInt32},
-                  {"int64", LogVariant::Int64},     {"float", LogVariant::Float},
-                  {"double", LogVariant::Double},   {"text", LogVariant::Text},
-                  {"tinyint", LogVariant::Int8},    {"smallint", LogVariant::Int16},
+    } kNames[] = {{"int8", LogVariant::Int8},     {"uint8", LogVariant::UInt8},
+                  {"int16", LogVariant::Int16},   {"uint16", LogVariant::UInt16},
+                  {"int32", LogVariant::Int32},   {"uint32", LogVariant::UInt32},
+                  {"int64", LogVariant::Int64},   {"float", LogVariant::Float},
+                  {"double", LogVariant::Double}, {"text", LogVariant::Text},
+                  {"tinyint", LogVariant::Int8},  {"smallint", LogVariant::Int16},
                   {"int", LogVariant::Int32}};
     for (const auto& entry : kNames) {
         if (lower == entry.name) return entry.type;
@@ -102,10 +102,11 @@ bool ParseValue(LogVariant::Type type, const std::string& text, LogVariant& valu
             value.SetValue(static_cast<unsigned short>(unsignedNumber));
             return true;
         case LogVariant::Int32:
-            if (ParseUnsigned(text, 4294967295ULL, unsignedNumber) && unsignedNumber > 2147483647ULL)
+            if (ParseUnsigned(text, 4294967295ULL, unsignedNumber) &&
+                unsignedNumber > 2147483647ULL)
                 return ParseValue(LogVariant::UInt32, text, value);
-            if (!ParseInteger(text, std::numeric_limits<int>::min(), std::numeric_limits<int>::max(),
-                              number))
+            if (!ParseInteger(text, std::numeric_limits<int>::min(),
+                              std::numeric_limits<int>::max(), number))
                 return false;
             value.SetValue(static_cast<int>(number));
             return true;
@@ -155,34 +156,57 @@ std::string DisplayText(const LogVariant& value) {
 
 nlohmann::json JsonValue(const LogVariant& value) {
     switch (value.GetType()) {
-        case LogVariant::Int8: return static_cast<int>(static_cast<signed char>(value));
-        case LogVariant::UInt8: return static_cast<unsigned>(static_cast<unsigned char>(value));
-        case LogVariant::Int16: return static_cast<int>(static_cast<short>(value));
-        case LogVariant::UInt16: return static_cast<unsigned>(static_cast<unsigned short>(value));
-        case LogVariant::Int32: return static_cast<int>(value);
-        case LogVariant::UInt32: return static_cast<unsigned int>(value);
-        case LogVariant::Int64: return static_cast<long long>(value);
-        case LogVariant::Float: return static_cast<double>(static_cast<float>(value));
-        case LogVariant::Double: return static_cast<double>(value);
-        case LogVariant::Text: return Utf8(static_cast<std::wstring>(value));
-        default: return nullptr;
+        case LogVariant::Int8:
+            return static_cast<int>(static_cast<signed char>(value));
+        case LogVariant::UInt8:
+            return static_cast<unsigned>(static_cast<unsigned char>(value));
+        case LogVariant::Int16:
+            return static_cast<int>(static_cast<short>(value));
+        case LogVariant::UInt16:
+            return static_cast<unsigned>(static_cast<unsigned short>(value));
+        case LogVariant::Int32:
+            return static_cast<int>(value);
+        case LogVariant::UInt32:
+            return static_cast<unsigned int>(value);
+        case LogVariant::Int64:
+            return static_cast<long long>(value);
+        case LogVariant::Float:
+            return static_cast<double>(static_cast<float>(value));
+        case LogVariant::Double:
+            return static_cast<double>(value);
+        case LogVariant::Text:
+            return Utf8(static_cast<std::wstring>(value));
+        default:
+            return nullptr;
     }
 }
 
 std::string LibraryCodeText(int code) {
     switch (code) {
-        case 1: return "SQLite or access failure";
-        case 102: return "out of memory";
-        case 104: return "nothing given";
-        case 105: return "a system call or outside library failed";
-        case 116: return "already exists";
-        case 120: return "already running or open";
-        case 121: return "not found";
-        case 122: return "a prerequisite is missing";
-        case 127: return "SMART is not available";
-        case 136: return "another format is in progress";
-        case 138: return "no format observer";
-        default: return "result " + std::to_string(code);
+        case 1:
+            return "SQLite or access failure";
+        case 102:
+            return "out of memory";
+        case 104:
+            return "nothing given";
+        case 105:
+            return "a system call or outside library failed";
+        case 116:
+            return "already exists";
+        case 120:
+            return "already running or open";
+        case 121:
+            return "not found";
+        case 122:
+            return "a prerequisite is missing";
+        case 127:
+            return "SMART is not available";
+        case 136:
+            return "another format is in progress";
+        case 138:
+            return "no format observer";
+        default:
+            return "result " + std::to_string(code);
     }
 }
 

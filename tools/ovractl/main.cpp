@@ -19,7 +19,8 @@ int main(int argc, char** argv) {
 #endif
     CLI::App app{"ovractl: log database, disk health, inventories, formatting and time sync"};
     app.footer(
-        "Exit status: 0 success; the library's result code on failure (1 SQLite, 102 out of memory,\n"
+        "Exit status: 0 success; the library's result code on failure (1 SQLite, 102 out of "
+        "memory,\n"
         "104 nothing given, 105 system call failed, 116 exists, 120 already open, 121 not found,\n"
         "122 prerequisite missing, 127 no SMART, 136 format in progress); 64 usage, 65 bad input,\n"
         "66 missing file or folder, 75 cancelled. With no command, ovractl runs the demo.");

@@ -12,12 +12,12 @@
 
 #include "../IntegrityCheck.h"
 #include "../LogRecordShape.h"
-#include "support/ScratchDir.h"
 #include "ProcessMemory.h"
 #include "SoakWorkload.h"
 #include "fakes/FakePlatform.h"
 #include "fakes/smart/FakeSmartDisk.h"
 #include "fakes/timesync/ScriptedNtp.h"
+#include "support/ScratchDir.h"
 
 #include <atomic>
 #include <chrono>
