@@ -232,15 +232,15 @@ std::wstring DeleteBefore(long long cutoff) {
     return out;
 }
 
-std::wstring DeleteOldestBefore(long long cutoff, unsigned int rows) {
+namespace {
+// delete from Ovra_Log where rowid in (select rowid from Ovra_Log<filter> order by Time limit
+// <rows>)
+std::wstring DeleteOldestRows(const std::wstring& filter, unsigned int rows) {
     std::wstring out = L"delete from ";
     out += kTableName;
     out += L" where rowid in (select rowid from ";
     out += kTableName;
-    out += L" where ";
-    out += kTimeField;
-    out += L" < ";
-    LogVariant(cutoff).AppendTo(out);
+    out += filter;
     out += L" order by ";
     out += kTimeField;
     out += L" limit ";
@@ -248,18 +248,18 @@ std::wstring DeleteOldestBefore(long long cutoff, unsigned int rows) {
     out += L')';
     return out;
 }
+}  // namespace
+
+std::wstring DeleteOldestBefore(long long cutoff, unsigned int rows) {
+    std::wstring filter = L" where ";
+    filter += kTimeField;
+    filter += L" < ";
+    LogVariant(cutoff).AppendTo(filter);
+    return DeleteOldestRows(filter, rows);
+}
 
 std::wstring DeleteOldest(unsigned int rows) {
-    std::wstring out = L"delete from ";
-    out += kTableName;
-    out += L" where rowid in (select rowid from ";
-    out += kTableName;
-    out += L" order by ";
-    out += kTimeField;
-    out += L" limit ";
-    out += std::to_wstring(rows);
-    out += L')';
-    return out;
+    return DeleteOldestRows(std::wstring(), rows);
 }
 
 const char kUsedBytesQuery[] =
