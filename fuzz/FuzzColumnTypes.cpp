@@ -1,6 +1,6 @@
 // Any stored CREATE statement (a crafted or damaged database file) through the column-type reading:
 // no crash, and only names and types that a statement of ours could have declared come out.
-#include "log/LogStatements.h"
+#include "src/log/LogStatements.h"
 
 #include <Ovra/Bases/StringConv.h>
 

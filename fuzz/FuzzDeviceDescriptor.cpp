@@ -1,6 +1,6 @@
 // Any bytes as a storage device descriptor: offsets the device reports are never trusted, so the
 // strings come from inside the buffer (AddressSanitizer sees the exact-size copy) or are empty.
-#include "storage/DeviceDescriptor.h"
+#include "src/storage/DeviceDescriptor.h"
 
 #include <cstdint>
 #include <cstdlib>

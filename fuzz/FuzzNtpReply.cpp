@@ -1,6 +1,6 @@
 // Any datagram through the SNTP reply parser: it must never read past the length it is given
 // (AddressSanitizer sees the exact-size copy) and must agree with itself on the origin check.
-#include "NtpWire.h"
+#include "libntp/src/NtpWire.h"
 
 #include <cstdint>
 #include <cstdlib>

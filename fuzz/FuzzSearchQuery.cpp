@@ -1,6 +1,6 @@
 // Arbitrary condition maps (names, kinds, types and values) through the search-statement builder:
 // whatever it builds must be one read-only statement for SQLite, or be refused; never two.
-#include "log/LogStatements.h"
+#include "src/log/LogStatements.h"
 
 #include <Ovra/Bases/StringConv.h>
 

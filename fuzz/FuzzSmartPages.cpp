@@ -1,6 +1,6 @@
 // Any 1024 bytes as an attribute page and a threshold page: the walks stay inside the pages and
 // only ever fill the slots of ids that the pages name.
-#include "smart/SmartPages.h"
+#include "src/smart/SmartPages.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,28 +1,13 @@
 #include <Ovra/Bases/Cs.h>
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <mutex>
-#endif
+#include "base/platform/Native.h"
 
 namespace Ovra {
 
-#if defined(_WIN32)
 struct Cs::Impl {
-    CRITICAL_SECTION section;
-    Impl() { ::InitializeCriticalSection(&section); }
-    ~Impl() { ::DeleteCriticalSection(&section); }
-    void Lock() { ::EnterCriticalSection(&section); }
-    void Unlock() { ::LeaveCriticalSection(&section); }
+    native::Lock* lock = native::NewLock();
+    ~Impl() { native::DeleteLock(lock); }
 };
-#else
-struct Cs::Impl {
-    std::recursive_mutex mutex;
-    void Lock() { mutex.lock(); }
-    void Unlock() { mutex.unlock(); }
-};
-#endif
 
 Cs::Cs() : m_impl(new Impl) {}
 Cs::Cs(const Cs&) : m_impl(new Impl) {}
@@ -33,10 +18,10 @@ Cs::~Cs() {
     delete m_impl;
 }
 void Cs::Lock() {
-    m_impl->Lock();
+    native::Acquire(m_impl->lock);
 }
 void Cs::Unlock() {
-    m_impl->Unlock();
+    native::Release(m_impl->lock);
 }
 
 }  // namespace Ovra

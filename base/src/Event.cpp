@@ -1,6 +1,6 @@
 #include <Ovra/Bases/Event.h>
 
-#include "platform/Platform.h"
+#include "base/platform/Platform.h"
 
 namespace Ovra {
 

@@ -1,8 +1,6 @@
 #include <Ovra/Bases/StringConv.h>
 
-#if defined(_WIN32)
-#include <windows.h>
-#endif
+#include "base/platform/Native.h"
 
 namespace Ovra {
 
@@ -127,40 +125,12 @@ std::wstring utf8_to_tcs(const std::string& text, const std::locale&) {
     return out;
 }
 
-#if defined(_WIN32)
-
 std::string tcs_to_mbs(const std::wstring& text, const std::locale&) {
-    if (text.empty()) return std::string();
-    const int length = static_cast<int>(text.size());
-    int size = ::WideCharToMultiByte(CP_ACP, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
-    if (size <= 0) return std::string();
-    std::string out(static_cast<std::size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, text.data(), length, &out[0], size, nullptr, nullptr);
-    return out;
+    return native::WideToMultibyte(text);
 }
 
 std::wstring mbs_to_tcs(const std::string& text, const std::locale&) {
-    if (text.empty()) return std::wstring();
-    const int length = static_cast<int>(text.size());
-    int size = ::MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
-    if (size <= 0) return std::wstring();
-    std::wstring out(static_cast<std::size_t>(size), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, text.data(), length, &out[0], size);
-    return out;
+    return native::MultibyteToWide(text);
 }
-
-#else
-
-// Linux systems speak UTF-8; the C locale of a process that never called setlocale would
-// otherwise turn every non-ASCII byte into a failure.
-std::string tcs_to_mbs(const std::wstring& text, const std::locale& locale) {
-    return tcs_to_utf8(text, locale);
-}
-
-std::wstring mbs_to_tcs(const std::string& text, const std::locale& locale) {
-    return utf8_to_tcs(text, locale);
-}
-
-#endif
 
 }  // namespace Ovra

@@ -1,69 +1,41 @@
 #include <Ovra/Bases/Thread.h>
 
-#include "platform/Platform.h"
+#include "base/platform/Native.h"
+#include "base/platform/Platform.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
-
-#if defined(_WIN32)
-#include <process.h>
-#include <windows.h>
-#else
-#include <thread>
-#endif
 
 namespace Ovra {
 
 using platform::Sys;
 
+// Shared by the Thread object and its running worker: a worker whose owner was destroyed from
+// inside the body (a host deleting its monitor in an observer call) still finishes on a live
+// record, and the last of the two frees it.
 struct Thread::State {
-    platform::Handle stopEvent = nullptr;
+    platform::Handle stopEvent = Sys().CreateEventW(1, 0);
     std::mutex control;  // serialises start, stop and join of the worker
+    native::Thread* worker = nullptr;
     std::atomic<bool> running{false};
+    std::atomic<int> holders{1};
+    Thread* owner = nullptr;  // the object whose body the worker runs
     std::mutex doneMutex;
     std::condition_variable done;
-#if defined(_WIN32)
-    HANDLE worker = nullptr;
-    DWORD workerId = 0;
-    bool HasWorker() const {
-        return worker != nullptr;
-    }
-    bool IsWorkerThread() const {
-        return workerId == ::GetCurrentThreadId();
-    }
-    void Join() {
-        ::WaitForSingleObject(worker, INFINITE);
-        ::CloseHandle(worker);
-        worker = nullptr;
-        workerId = 0;
-    }
-    void Detach() {
-        ::CloseHandle(worker);
-        worker = nullptr;
-        workerId = 0;
-    }
-#else
-    std::thread worker;
-    bool HasWorker() const {
-        return worker.joinable();
-    }
-    bool IsWorkerThread() const {
-        return worker.get_id() == std::this_thread::get_id();
-    }
-    void Join() {
-        worker.join();
-    }
-    void Detach() {
-        worker.detach();
-    }
-#endif
 
-    State() {
-        stopEvent = Sys().CreateEventW(1, 0);
-    }
     ~State() {
         if (stopEvent) Sys().CloseHandle(stopEvent);
+    }
+    void Hold() { holders.fetch_add(1, std::memory_order_relaxed); }
+    void Drop() {
+        if (holders.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
+    }
+    bool IsWorkerThread() const { return worker && native::IsCurrentThread(worker); }
+    void Join() {
+        native::JoinThread(worker);
+        worker = nullptr;
     }
 
     // Waits until the body has returned; false when `timeout` ran out first.
@@ -91,15 +63,18 @@ Thread::~Thread() {
     bool self;
     {
         std::lock_guard<std::mutex> lock(m_state->control);
-        self = m_state->HasWorker() && m_state->IsWorkerThread();
-        if (self) m_state->Detach();  // destroyed by its own worker: nothing left to wait for
+        self = m_state->IsWorkerThread();
+        if (self) {  // destroyed by its own worker: nothing left to wait for
+            native::DetachThread(m_state->worker);
+            m_state->worker = nullptr;
+        }
     }
     if (!self) {
         m_state->WaitDone(platform::kInfinite);
         std::lock_guard<std::mutex> lock(m_state->control);
-        if (m_state->HasWorker()) m_state->Join();
+        if (m_state->worker) m_state->Join();
     }
-    delete m_state;
+    m_state->Drop();
 }
 
 int Thread::OnPreThreadStart() {
@@ -110,48 +85,33 @@ unsigned int Thread::OnThreadEntry() {
     return 0;
 }
 
-void Thread::RunBody(Thread* self) {
-    State* state = self->m_state;
-    self->OnThreadEntry();
-    // From here on the owner may go away; only the state, which outlives every join, is touched.
-    std::lock_guard<std::mutex> lock(state->doneMutex);
-    state->running.store(false);
-    state->done.notify_all();
-}
-
-#if defined(_WIN32)
-struct ThreadAccess {
-    static unsigned __stdcall Trampoline(void* argument) {
-        Thread::RunBody(static_cast<Thread*>(argument));
-        return 0;
+void Thread::RunBody(void* argument) {
+    State* state = static_cast<State*>(argument);
+    state->owner->OnThreadEntry();
+    // From here on the owner may be gone; only the state, held by this worker, is touched.
+    {
+        std::lock_guard<std::mutex> lock(state->doneMutex);
+        state->running.store(false);
+        state->done.notify_all();
     }
-};
-#endif
+    state->Drop();
+}
 
 int Thread::StartThread(int) {
     std::lock_guard<std::mutex> lock(m_state->control);
     if (m_state->running.load()) return 0;
-    if (m_state->HasWorker()) m_state->Join();  // a body that has already returned
+    if (m_state->worker) m_state->Join();  // a body that has already returned
     if (!m_state->stopEvent || !OnPreThreadStart()) return 0;
     Sys().ResetEvent(m_state->stopEvent);
     m_state->running.store(true);
-#if defined(_WIN32)
-    unsigned id = 0;
-    uintptr_t handle = _beginthreadex(nullptr, 0, &ThreadAccess::Trampoline, this, 0, &id);
-    if (handle == 0) {
+    m_state->owner = this;
+    m_state->Hold();
+    m_state->worker = native::StartThread(&Thread::RunBody, m_state);
+    if (!m_state->worker) {
         m_state->running.store(false);
+        m_state->Drop();
         return 0;
     }
-    m_state->worker = reinterpret_cast<HANDLE>(handle);
-    m_state->workerId = id;
-#else
-    try {
-        m_state->worker = std::thread(&Thread::RunBody, this);
-    } catch (...) {
-        m_state->running.store(false);
-        return 0;
-    }
-#endif
     return 1;
 }
 
@@ -177,13 +137,13 @@ int Thread::StopThread(unsigned int timeout, int wait) {
     if (!wait) return IsThreadRunning() ? 0 : 1;
     {
         std::lock_guard<std::mutex> lock(m_state->control);
-        if (!m_state->HasWorker()) return 1;
+        if (!m_state->worker) return 1;
         if (m_state->IsWorkerThread()) return 0;  // a worker cannot wait for itself
     }
     // The wait holds no lock, so the body may still call StopThread or StopThreadEvent itself.
     if (!m_state->WaitDone(timeout)) return 0;
     std::lock_guard<std::mutex> lock(m_state->control);
-    if (m_state->HasWorker() && !m_state->running.load()) m_state->Join();
+    if (m_state->worker && !m_state->running.load()) m_state->Join();
     return 1;
 }
 

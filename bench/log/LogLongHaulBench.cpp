@@ -9,7 +9,7 @@
 #include <Ovra/LogService.h>
 
 #include "BenchSupport.h"
-#include "log/LogStatements.h"
+#include "src/log/LogStatements.h"
 
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>

@@ -6,7 +6,7 @@
 #include <benchmark/benchmark.h>
 #include <ntp/Ntp.h>
 
-#include "ChronyServer.h"
+#include "tests/support/ChronyServer.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "log/CppSQLite3.h"
+#include "src/log/CppSQLite3.h"
 
 #include <sqlite3.h>
 

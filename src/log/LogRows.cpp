@@ -1,6 +1,6 @@
-#include "log/LogRows.h"
+#include "src/log/LogRows.h"
 
-#include "log/CppSQLite3.h"
+#include "src/log/CppSQLite3.h"
 
 #include <Ovra/Bases/StringConv.h>
 

@@ -1,8 +1,8 @@
 #include <Ovra/LogService.h>
 
-#include "log/CppSQLite3.h"
-#include "log/LogRows.h"
-#include "log/LogStatements.h"
+#include "src/log/CppSQLite3.h"
+#include "src/log/LogRows.h"
+#include "src/log/LogStatements.h"
 
 #include <Ovra/Bases/Clock.h>
 #include <Ovra/Bases/StringConv.h>
@@ -419,7 +419,7 @@ void LogService::EnableRetention(int enable) {
     if (enable) {
         if (!IsThreadRunning()) StartThread(0);
     } else if (IsThreadRunning()) {
-        StopThread(0xFFFFFFFF, 1);
+        StopThread(kInfinite, 1);
     }
 }
 

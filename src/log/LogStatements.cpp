@@ -1,4 +1,4 @@
-#include "log/LogStatements.h"
+#include "src/log/LogStatements.h"
 
 #include <Ovra/Bases/StringConv.h>
 

@@ -1,12 +1,11 @@
 #include <Ovra/HddSmartInfo.h>
 
-#include "smart/HddSmartInfoData.h"
-#include "smart/SmartReader.h"
+#include "src/smart/HddSmartInfoData.h"
+#include "src/smart/SmartReader.h"
 
 namespace Ovra {
 
 namespace {
-const unsigned int kNoTimeLimit = 0xFFFFFFFF;
 const size_t kDiskCount = 32;  // disk numbers 0 to 31
 }  // namespace
 
@@ -39,7 +38,7 @@ HddSmartInfo& HddSmartInfo::operator=(const HddSmartInfo& other) {
     // The worker serves the record it started on; it must not outlive this object's reference to
     // that record unnoticed, so stop it, switch, and carry an enabled check over to the new record.
     const bool checking = IsThreadRunning() && !IsStopThread(0);
-    StopThread(kNoTimeLimit, 1);
+    StopThread(kInfinite, 1);
     HddSmartInfoData* previous = m_data;
     m_data = other.m_data;
     ReleaseSmartData(previous);
@@ -49,7 +48,7 @@ HddSmartInfo& HddSmartInfo::operator=(const HddSmartInfo& other) {
 
 HddSmartInfo::~HddSmartInfo() {
     // The worker runs this object's virtual body: it must end before anything goes.
-    StopThread(kNoTimeLimit, 1);
+    StopThread(kInfinite, 1);
     ReleaseSmartData(m_data);
 }
 

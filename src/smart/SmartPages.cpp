@@ -1,4 +1,4 @@
-#include "smart/SmartPages.h"
+#include "src/smart/SmartPages.h"
 
 namespace Ovra {
 namespace smart {

@@ -3,7 +3,7 @@
 // The SMART attribute and threshold pages (ATA SMART data layout) and the per-call attribute
 // table they are read into. Pure functions: they accept any page content.
 
-#include "smart/SmartIoctl.h"
+#include "src/smart/SmartIoctl.h"
 
 #include <array>
 #include <cstdint>

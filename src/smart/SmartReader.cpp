@@ -1,8 +1,9 @@
-#include "smart/SmartReader.h"
+#include "src/smart/SmartReader.h"
 
-#include "platform/Platform.h"
-#include "smart/SmartIoctl.h"
-#include "smart/SmartPages.h"
+#include "base/platform/Platform.h"
+#include "src/ResultCodes.h"
+#include "src/smart/SmartIoctl.h"
+#include "src/smart/SmartPages.h"
 
 #include <cstdint>
 #include <cstring>
@@ -15,11 +16,6 @@ namespace {
 
 using platform::Handle;
 using platform::Sys;
-
-const int kResultOk = 0;
-const int kResultNoDevice = 121;
-const int kResultNoSmart = 127;
-const int kResultReadFailed = 105;
 
 // The attributes every successful reading reports, in order; the 0 ends the list.
 const unsigned char kMonitoredIds[] = {1,   2,   3,   4,   5,   7,   9,   10,  11,  12,  13, 193,
@@ -96,16 +92,16 @@ bool ReadSmartData(Handle device, std::size_t disk, SmartTable& table) {
 
 int ReadSmartAttributes(std::size_t disk, std::map<unsigned char, HddSmartAttr>& attrs) {
     const Handle device = OpenSmartDevice(disk);
-    if (device == platform::InvalidHandle()) return kResultNoDevice;
-    if (device == nullptr) return kResultNoSmart;
+    if (device == platform::InvalidHandle()) return result::kNotFound;
+    if (device == nullptr) return result::kNoSmart;
 
-    int result = kResultNoSmart;
+    int result = result::kNoSmart;
     SmartTable table{};
     if (EnableSmart(device, disk)) {
-        result = ReadSmartData(device, disk, table) ? kResultOk : kResultReadFailed;
+        result = ReadSmartData(device, disk, table) ? result::kOk : result::kSystemFailed;
     }
     Sys().CloseHandle(device);
-    if (result != kResultOk) return result;
+    if (result != result::kOk) return result;
 
     for (const unsigned char* id = kMonitoredIds; *id != 0; ++id) {
         const SmartSlot& slot = table[*id];
@@ -117,7 +113,7 @@ int ReadSmartAttributes(std::size_t disk, std::map<unsigned char, HddSmartAttr>&
         attr.threshold = slot.threshold;
         attr.flags = slot.flags;
     }
-    return kResultOk;
+    return result::kOk;
 }
 
 }  // namespace smart

@@ -1,6 +1,6 @@
-#include "storage/DeviceDescriptor.h"
+#include "src/storage/DeviceDescriptor.h"
 
-#include "storage/StorageRecords.h"
+#include "src/storage/StorageRecords.h"
 
 #include <cstring>
 

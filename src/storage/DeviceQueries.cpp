@@ -1,10 +1,10 @@
-#include "storage/DeviceQueries.h"
+#include "src/storage/DeviceQueries.h"
 
 #include <Ovra/Bases/StringConv.h>
 
-#include "platform/Platform.h"
-#include "storage/DeviceDescriptor.h"
-#include "storage/StorageRecords.h"
+#include "base/platform/Platform.h"
+#include "src/storage/DeviceDescriptor.h"
+#include "src/storage/StorageRecords.h"
 
 #include <cstring>
 #include <cwctype>

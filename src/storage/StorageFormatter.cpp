@@ -1,8 +1,9 @@
 #include <Ovra/StorageFormatter.h>
 
-#include "platform/Platform.h"
-#include "storage/FmifsEntryPoints.h"
-#include "storage/StorageRecords.h"
+#include "base/platform/Platform.h"
+#include "src/ResultCodes.h"
+#include "src/storage/FmifsEntryPoints.h"
+#include "src/storage/StorageRecords.h"
 
 #include <atomic>
 #include <cstdint>
@@ -14,10 +15,6 @@ namespace Ovra {
 using platform::Sys;
 
 namespace {
-const int kNotFound = 121;
-const int kUnavailable = 105;
-const int kBusy = 136;
-const int kNoObserver = 138;
 
 const std::uint32_t kNameBufferSize = 255;
 // Guards against a library that never ends its enumeration.
@@ -119,9 +116,9 @@ void StorageFormatter::SetObserver(StorageFormatterObserver* observer) {
 
 int StorageFormatter::Format(const std::wstring& root, int fileSystem, const std::wstring& label,
                              int quick, ClusterSize clusterSize) {
-    if (!s_pObserver) return kNoObserver;
+    if (!s_pObserver) return result::kNoObserver;
     // A format already running on this thread owns the (recursive) lock: refuse, as for others.
-    if (FormatRun::Current() || !s_aMutex.Lock(0)) return kBusy;
+    if (FormatRun::Current() || !s_aMutex.Lock(0)) return result::kBusy;
     FormatRun run;
 
     wchar_t volumeLabel[kNameBufferSize] = {};
@@ -132,15 +129,15 @@ int StorageFormatter::Format(const std::wstring& root, int fileSystem, const std
                                      &maxComponentLength, &flags, fileSystemName,
                                      kNameBufferSize) ||
         !Sys().GetDiskFreeSpaceExW(root.c_str(), &freeToCaller, &total, nullptr))
-        return kNotFound;
-    if (!m_fmifsModule) return kUnavailable;
+        return result::kNotFound;
+    if (!m_fmifsModule) return result::kSystemFailed;
     std::wstring name;
-    if (!GetFsName(fileSystem, name)) return kNotFound;
+    if (!GetFsName(fileSystem, name)) return result::kNotFound;
 
     auto formatEx =
         reinterpret_cast<storage::FormatExFunction>(Sys().GetProcAddress(m_fmifsModule, kFormatEx));
     const std::uint32_t driveType = Sys().GetDriveTypeW(root.c_str());
-    if (!formatEx || driveType == 0) return kUnavailable;
+    if (!formatEx || driveType == 0) return result::kSystemFailed;
     const int mediaCode = driveType == storage::kDriveFixed ? storage::kFmifsFixedMedia
                                                             : storage::kFmifsRemovableMedia;
 
@@ -172,7 +169,7 @@ unsigned char OVRA_FMIFS_CALL StorageFormatter::FormatEntry(int command, unsigne
 }
 
 int StorageFormatter::GetUsableFileSystem(std::deque<int>& fileSystems) {
-    if (!m_fmifsModule) return kUnavailable;
+    if (!m_fmifsModule) return result::kSystemFailed;
     for (unsigned int index = 0; index < kMaxFileSystemFormats; ++index) {
         auto query = reinterpret_cast<storage::QueryAvailableFileSystemFormatFunction>(
             Sys().GetProcAddress(m_fmifsModule, kQueryAvailableFileSystemFormat));
@@ -185,7 +182,7 @@ int StorageFormatter::GetUsableFileSystem(std::deque<int>& fileSystems) {
         name[255] = L'\0';
         fileSystems.push_back(GetFileSystem(name));
     }
-    return fileSystems.empty() ? kUnavailable : 0;
+    return fileSystems.empty() ? result::kSystemFailed : 0;
 }
 
 }  // namespace Ovra

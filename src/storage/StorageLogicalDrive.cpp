@@ -1,8 +1,9 @@
 #include <Ovra/StorageFormatter.h>
 #include <Ovra/StorageLogicalDrive.h>
 
-#include "platform/Platform.h"
-#include "storage/DeviceQueries.h"
+#include "base/platform/Platform.h"
+#include "src/ResultCodes.h"
+#include "src/storage/DeviceQueries.h"
 
 #include <cwchar>
 #include <iterator>
@@ -12,8 +13,6 @@ namespace Ovra {
 using platform::Sys;
 
 namespace {
-const int kNotFound = 121;
-const int kSystemFailed = 105;
 const std::uint32_t kNameBufferSize = 255;
 }  // namespace
 
@@ -64,13 +63,13 @@ std::size_t StorageLogicalDrive::GetDriveCount() const {
 
 int StorageLogicalDrive::GetDrive(std::wstring root, LogicalDrive& drive) const {
     auto it = m_drives.find(root);
-    if (it == m_drives.end()) return kNotFound;
+    if (it == m_drives.end()) return result::kNotFound;
     drive = it->second;
     return 0;
 }
 
 int StorageLogicalDrive::GetDrive(std::size_t position, LogicalDrive& drive) const {
-    if (m_drives.empty()) return kNotFound;
+    if (m_drives.empty()) return result::kNotFound;
     auto it = position < m_drives.size()
                   ? std::next(m_drives.begin(), static_cast<std::ptrdiff_t>(position))
                   : std::prev(m_drives.end());
@@ -79,8 +78,8 @@ int StorageLogicalDrive::GetDrive(std::size_t position, LogicalDrive& drive) con
 }
 
 int StorageLogicalDrive::SetDriveName(std::wstring root, const wchar_t* label) {
-    if (m_drives.find(root) == m_drives.end()) return kNotFound;
-    return Sys().SetVolumeLabelW(root.c_str(), label) ? 0 : kSystemFailed;
+    if (m_drives.find(root) == m_drives.end()) return result::kNotFound;
+    return Sys().SetVolumeLabelW(root.c_str(), label) ? 0 : result::kSystemFailed;
 }
 
 int StorageLogicalDrive::GetDriveRoot(std::size_t position, std::wstring& root) const {

@@ -1,12 +1,12 @@
 #include <Ovra/StoragePhysicalDrive.h>
 
-#include "storage/DeviceQueries.h"
+#include "src/ResultCodes.h"
+#include "src/storage/DeviceQueries.h"
 
 namespace Ovra {
 
 namespace {
 const std::size_t kDiskNumbers = 32;  // \\.\PHYSICALDRIVE0 to 31
-const int kNotFound = 121;
 }  // namespace
 
 StoragePhysicalDrive::StoragePhysicalDrive(int update) {
@@ -36,7 +36,7 @@ std::size_t StoragePhysicalDrive::GetDriveCount() const {
 
 int StoragePhysicalDrive::GetDrive(std::size_t diskNumber, PhysicalDrive& drive) const {
     auto it = m_drives.find(diskNumber);
-    if (it == m_drives.end()) return kNotFound;
+    if (it == m_drives.end()) return result::kNotFound;
     drive = it->second;
     return 0;
 }

@@ -1,4 +1,4 @@
-#include "timesync/NtpModule.h"
+#include "src/timesync/NtpModule.h"
 
 #include <Ovra/Bases/ModuleDir.h>
 

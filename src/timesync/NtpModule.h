@@ -2,7 +2,7 @@
 
 #include <Ovra/TimeSyncService.h>
 
-#include "platform/Platform.h"
+#include "base/platform/Platform.h"
 
 #include <atomic>
 #include <string>

@@ -2,7 +2,7 @@
 // setting are in TimeSyncWorker.cpp.
 #include <Ovra/TimeSyncService.h>
 
-#include "timesync/NtpModule.h"
+#include "src/timesync/NtpModule.h"
 
 #include <climits>
 
@@ -71,7 +71,7 @@ TimeSyncService& TimeSyncService::operator=(const TimeSyncService& other) {
 
 TimeSyncService::~TimeSyncService() {
     // Also ends a worker left running by a Destroy from inside its own observer call.
-    StopThread(0xFFFFFFFF, 1);
+    StopThread(kInfinite, 1);
     if (m_created) {
         Stop();
         ReleaseModule();
@@ -114,7 +114,7 @@ void TimeSyncService::Stop() {
     if (!m_created) return;
     // From the worker itself StopThread cannot wait: the worker still waits on the events, so
     // they stay open until the next Start or the destructor.
-    if (!StopThread(0xFFFFFFFF, 1)) return;
+    if (!StopThread(kInfinite, 1)) return;
     CsLocker lock(m_cs);
     m_requestEvent.Close();
     m_pauseEvent.Close();

@@ -1,8 +1,9 @@
 // The worker of the time-sync service, its queries and the clock-setting sequence.
 #include <Ovra/TimeSyncService.h>
 
-#include "platform/Platform.h"
-#include "timesync/NtpModule.h"
+#include "base/platform/Platform.h"
+#include "src/ResultCodes.h"
+#include "src/timesync/NtpModule.h"
 
 #include <cstdint>
 
@@ -13,7 +14,6 @@ const std::uint32_t kPauseMs = 10000;
 const std::uint32_t kStopped = platform::kWaitObject0;
 const std::uint32_t kRequested = platform::kWaitObject0 + 1;
 const int kClockAboutToBeSet = 1901;
-const int kClockSetFailed = 105;
 }  // namespace
 
 unsigned int TimeSyncService::OnThreadEntry() {
@@ -106,7 +106,7 @@ int TimeSyncService::SetClock(long long& time, const std::wstring& server) {
     // One observer sees the whole sequence: SetObserver waits until it is over.
     CsLocker lock(m_observerLock);
     Notify(kClockAboutToBeSet, time, server);
-    const int result = SetCurTime(time) ? 0 : kClockSetFailed;
+    const int result = SetCurTime(time) ? 0 : result::kSystemFailed;
     Notify(result, time, server);
     return result;
 }

@@ -2,8 +2,8 @@
 #include <Ovra/Bases/ModuleDir.h>
 #include <Ovra/PlatformCommon/Service.h>
 
-#include "fakes/FakePlatform.h"
-#include "support/ChildProcess.h"
+#include "tests/fakes/FakePlatform.h"
+#include "tests/support/ChildProcess.h"
 
 #include <gtest/gtest.h>
 

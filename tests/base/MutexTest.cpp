@@ -1,7 +1,7 @@
 #include <Ovra/Bases/Clock.h>
 #include <Ovra/Bases/Mutex.h>
 
-#include "support/ChildProcess.h"
+#include "tests/support/ChildProcess.h"
 
 #include <gtest/gtest.h>
 

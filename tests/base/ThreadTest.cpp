@@ -1,7 +1,7 @@
 #include <Ovra/Bases/Event.h>
 #include <Ovra/Bases/Thread.h>
 
-#include "fakes/FakePlatform.h"
+#include "tests/fakes/FakePlatform.h"
 
 #include <gtest/gtest.h>
 
@@ -10,22 +10,20 @@
 namespace Ovra {
 namespace {
 
-const unsigned int kForever = 0xFFFFFFFF;
-
 // A worker that reports what its waits saw.
 class Probe : public Thread {
 public:
     std::atomic<int> firstWait{-1}, secondWait{-1};
     std::atomic<bool> finished{false};
     Event started, done;
-    unsigned int waitMs = kForever;
+    unsigned int waitMs = kInfinite;
     int allowStart = 1;
 
     Probe() {
         started.Create(1, 0, nullptr);
         done.Create(1, 0, nullptr);
     }
-    ~Probe() override { StopThread(kForever, 1); }
+    ~Probe() override { StopThread(kInfinite, 1); }
 
 protected:
     int OnPreThreadStart() override { return allowStart; }
@@ -46,11 +44,11 @@ bool WaitFor(Event& event) {
 
 TEST(Thread, StopRequestStaysSignalledAndStopWaitsForTheEnd) {
     Probe probe;
-    EXPECT_NE(probe.StopThread(kForever, 1), 0);  // never started: returns at once
+    EXPECT_NE(probe.StopThread(kInfinite, 1), 0);  // never started: returns at once
     ASSERT_NE(probe.StartThread(0), 0);
     ASSERT_TRUE(WaitFor(probe.started));
     EXPECT_NE(probe.IsThreadRunning(), 0);
-    EXPECT_NE(probe.StopThread(kForever, 1), 0);
+    EXPECT_NE(probe.StopThread(kInfinite, 1), 0);
     // StopThread returned only after the body ended, and both waits saw the one request.
     EXPECT_TRUE(probe.finished);
     EXPECT_EQ(probe.firstWait, 1);
@@ -68,7 +66,7 @@ TEST(Thread, ZeroTimeoutReturnsAtOnceAndStartResetsTheRequest) {
     probe.waitMs = 0;
     ASSERT_NE(probe.StartThread(0), 0);
     ASSERT_TRUE(WaitFor(probe.done));
-    probe.StopThread(kForever, 1);
+    probe.StopThread(kInfinite, 1);
     EXPECT_EQ(probe.firstWait, 0);
 }
 
@@ -77,10 +75,10 @@ TEST(Thread, OneWorkerAtATimeRestartableAndRefusedByThePreStartHook) {
     ASSERT_NE(probe.StartThread(0), 0);
     ASSERT_TRUE(WaitFor(probe.started));
     EXPECT_EQ(probe.StartThread(0), 0);
-    probe.StopThread(kForever, 1);
+    probe.StopThread(kInfinite, 1);
     probe.finished = false;
     ASSERT_NE(probe.StartThread(0), 0);
-    probe.StopThread(kForever, 1);
+    probe.StopThread(kInfinite, 1);
     EXPECT_TRUE(probe.finished);
     probe.allowStart = 0;
     EXPECT_EQ(probe.StartThread(0), 0);
@@ -91,11 +89,11 @@ TEST(Thread, OneWorkerAtATimeRestartableAndRefusedByThePreStartHook) {
 class SelfStopper : public Thread {
 public:
     std::atomic<int> result{-1};
-    ~SelfStopper() override { StopThread(kForever, 1); }
+    ~SelfStopper() override { StopThread(kInfinite, 1); }
 
 protected:
     unsigned int OnThreadEntry() override {
-        result = StopThread(kForever, 1);
+        result = StopThread(kInfinite, 1);
         return 0;
     }
 };
@@ -103,7 +101,7 @@ protected:
 TEST(Thread, StopFromTheWorkerItselfDoesNotDeadlock) {
     SelfStopper worker;
     ASSERT_NE(worker.StartThread(0), 0);
-    worker.StopThread(kForever, 1);
+    worker.StopThread(kInfinite, 1);
     EXPECT_EQ(worker.result, 0);
 }
 
@@ -117,7 +115,7 @@ TEST(Thread, WaitsGoThroughTheSeamWithTheirTimeout) {
     ASSERT_TRUE(fake.Gate().AwaitEntered(1));
     fake.Gate().Elapse();  // the first minute passes without a stop request
     ASSERT_TRUE(fake.Gate().AwaitEntered(2));
-    probe.StopThread(kForever, 1);
+    probe.StopThread(kInfinite, 1);
     EXPECT_EQ(probe.firstWait, 0);
     EXPECT_EQ(probe.secondWait, 1);
     int minuteWaits = 0;

@@ -1,4 +1,4 @@
-#include "fakes/FakePlatform.h"
+#include "tests/fakes/FakePlatform.h"
 
 #include <chrono>
 #include <cwchar>

@@ -8,7 +8,7 @@
 // Events and named mutexes stay real (forwarded to the default backend): threads really block
 // and wake, only time is simulated.
 
-#include "platform/Platform.h"
+#include "base/platform/Platform.h"
 
 #include <condition_variable>
 #include <cstdint>

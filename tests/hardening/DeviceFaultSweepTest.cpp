@@ -6,10 +6,10 @@
 #include <Ovra/StorageLogicalDrive.h>
 #include <Ovra/StoragePhysicalDrive.h>
 
-#include "fakes/smart/FakeSmartDisk.h"
-#include "fakes/storage/FakeFormatLibrary.h"
-#include "fakes/storage/FakeStorageDevices.h"
-#include "storage/FormatterTestSupport.h"
+#include "tests/fakes/smart/FakeSmartDisk.h"
+#include "tests/fakes/storage/FakeFormatLibrary.h"
+#include "tests/fakes/storage/FakeStorageDevices.h"
+#include "tests/storage/FormatterTestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // A writer process killed at random points loses no record it acknowledged: after each kill the
 // file reopens, reads consistently and holds every record the writer reported as written.
 #include "LogRecordShape.h"
-#include "support/ChildProcess.h"
-#include "support/ScratchDir.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/ScratchDir.h"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,7 @@
 // the Windows DLL has a private SQLite copy out of a test's reach.
 #include "FaultVfs.h"
 #include "LogRecordShape.h"
-#include "support/ScratchDir.h"
+#include "tests/support/ScratchDir.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "LogTestSupport.h"
 
-#include "support/ChildProcess.h"
+#include "tests/support/ChildProcess.h"
 
 #include <Ovra/Bases/StringConv.h>
 

@@ -1,6 +1,6 @@
 #include "LogTestSupport.h"
 
-#include "fakes/FakePlatform.h"
+#include "tests/fakes/FakePlatform.h"
 
 #include <gtest/gtest.h>
 

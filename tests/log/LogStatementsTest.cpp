@@ -1,7 +1,7 @@
 #include "LogTestSupport.h"
 
-#include "log/LogRows.h"
-#include "log/LogStatements.h"
+#include "src/log/LogRows.h"
+#include "src/log/LogStatements.h"
 
 #include <gtest/gtest.h>
 

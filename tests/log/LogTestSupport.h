@@ -6,8 +6,8 @@
 
 #include <Ovra/LogService.h>
 
-#include "log/CppSQLite3.h"
-#include "support/ScratchDir.h"
+#include "src/log/CppSQLite3.h"
+#include "tests/support/ScratchDir.h"
 
 #include <sqlite3.h>
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <ntp/Ntp.h>
 
-#include "ChronyServer.h"
+#include "tests/support/ChronyServer.h"
 
 #include <chrono>
 #include <memory>

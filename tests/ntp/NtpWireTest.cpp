@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 #include <ntp/Ntp.h>
 
-#include "NtpWire.h"
-#include "ServerName.h"
+#include "libntp/src/NtpWire.h"
+#include "libntp/src/ServerName.h"
 
 #include <algorithm>
 #include <cstring>

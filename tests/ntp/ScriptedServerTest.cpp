@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 #include <ntp/Ntp.h>
 
-#include "NtpWire.h"
-#include "TestUdp.h"
+#include "libntp/src/NtpWire.h"
+#include "tests/support/TestUdp.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,5 +1,5 @@
-#include "fakes/FakePlatform.h"
-#include "platform/Platform.h"
+#include "base/platform/Platform.h"
+#include "tests/fakes/FakePlatform.h"
 
 #include <gtest/gtest.h>
 

@@ -20,7 +20,7 @@ public:
     int Create() override { return ++created; }
     void Destroy() override {}
     int Start() override { return this->StartThread(0) ? 0 : 105; }
-    void Stop() override { this->StopThread(0xFFFFFFFF, 1); }
+    void Stop() override { this->StopThread(kInfinite, 1); }
     ~Concrete() override { Stop(); }
 };
 

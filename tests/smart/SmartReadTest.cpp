@@ -1,4 +1,4 @@
-#include "smart/SmartTestSupport.h"
+#include "tests/smart/SmartTestSupport.h"
 
 #include <gtest/gtest.h>
 

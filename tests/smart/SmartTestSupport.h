@@ -2,8 +2,8 @@
 
 #include <Ovra/HddSmartInfo.h>
 
-#include "fakes/FakePlatform.h"
-#include "fakes/smart/FakeSmartDisk.h"
+#include "tests/fakes/FakePlatform.h"
+#include "tests/fakes/smart/FakeSmartDisk.h"
 
 #include <chrono>
 #include <condition_variable>

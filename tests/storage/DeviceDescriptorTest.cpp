@@ -1,4 +1,4 @@
-#include "storage/DeviceDescriptor.h"
+#include "src/storage/DeviceDescriptor.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 #include <Ovra/StorageFormatter.h>
 
-#include "fakes/storage/FakeFormatLibrary.h"
-#include "fakes/storage/FakeStorageDevices.h"
-#include "storage/FormatterTestSupport.h"
-#include "support/ChildProcess.h"
+#include "tests/fakes/storage/FakeFormatLibrary.h"
+#include "tests/fakes/storage/FakeStorageDevices.h"
+#include "tests/storage/FormatterTestSupport.h"
+#include "tests/support/ChildProcess.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include <Ovra/StorageLogicalDrive.h>
 
-#include "fakes/storage/FakeStorageDevices.h"
+#include "tests/fakes/storage/FakeStorageDevices.h"
 
 #include <gtest/gtest.h>
 

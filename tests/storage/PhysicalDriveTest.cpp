@@ -1,7 +1,7 @@
 #include <Ovra/StorageLogicalDrive.h>
 #include <Ovra/StoragePhysicalDrive.h>
 
-#include "fakes/storage/FakeStorageDevices.h"
+#include "tests/fakes/storage/FakeStorageDevices.h"
 
 #include <gtest/gtest.h>
 

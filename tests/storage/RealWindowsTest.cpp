@@ -7,8 +7,8 @@
 #include <Ovra/StorageLogicalDrive.h>
 #include <Ovra/StoragePhysicalDrive.h>
 
-#include "storage/FormatterTestSupport.h"
-#include "storage/fmifs/TestFmifsControl.h"
+#include "tests/storage/FormatterTestSupport.h"
+#include "tests/storage/fmifs/TestFmifsControl.h"
 
 #include <gtest/gtest.h>
 

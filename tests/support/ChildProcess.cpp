@@ -1,4 +1,4 @@
-#include "support/ChildProcess.h"
+#include "tests/support/ChildProcess.h"
 
 #include <Ovra/Bases/ModuleDir.h>
 #include <Ovra/Bases/StringConv.h>

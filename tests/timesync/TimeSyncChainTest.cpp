@@ -3,10 +3,10 @@
 #include <Ovra/TimeSyncService.h>
 #include <gtest/gtest.h>
 
-#include "ChronyServer.h"
 #include "RecordingObserver.h"
-#include "fakes/FakePlatform.h"
-#include "fakes/timesync/ScriptedNtp.h"
+#include "tests/fakes/FakePlatform.h"
+#include "tests/fakes/timesync/ScriptedNtp.h"
+#include "tests/support/ChronyServer.h"
 
 #include <chrono>
 #include <string>

@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "RecordingObserver.h"
-#include "fakes/FakePlatform.h"
-#include "fakes/timesync/ScriptedNtp.h"
+#include "tests/fakes/FakePlatform.h"
+#include "tests/fakes/timesync/ScriptedNtp.h"
 
 #include <cstdint>
 #include <string>
@@ -27,7 +27,7 @@ public:
     ProbeService() = default;
     ProbeService(const ProbeService&) = default;
     ProbeService& operator=(const ProbeService&) = default;
-    ~ProbeService() override { StopThread(0xFFFFFFFF, 1); }  // as every derived service must
+    ~ProbeService() override { StopThread(kInfinite, 1); }  // as every derived service must
     using TimeSyncService::GetNetworkTime;
     using TimeSyncService::SetSystemTime;
 };

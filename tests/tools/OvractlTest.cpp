@@ -1,6 +1,6 @@
 // The real ovractl, run as a user runs it: output and exit codes, bad input included.
-#include "support/ChildProcess.h"
-#include "support/ScratchDir.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/ScratchDir.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,7 @@
 #include "ValueText.h"
 
 #include "Output.h"
+#include "src/ResultCodes.h"
 
 #include <cctype>
 #include <cerrno>
@@ -182,32 +183,8 @@ nlohmann::json JsonValue(const LogVariant& value) {
 }
 
 std::string LibraryCodeText(int code) {
-    switch (code) {
-        case 1:
-            return "SQLite or access failure";
-        case 102:
-            return "out of memory";
-        case 104:
-            return "nothing given";
-        case 105:
-            return "a system call or outside library failed";
-        case 116:
-            return "already exists";
-        case 120:
-            return "already running or open";
-        case 121:
-            return "not found";
-        case 122:
-            return "a prerequisite is missing";
-        case 127:
-            return "SMART is not available";
-        case 136:
-            return "another format is in progress";
-        case 138:
-            return "no format observer";
-        default:
-            return "result " + std::to_string(code);
-    }
+    const char* text = Ovra::result::Text(code);
+    return text ? text : "result " + std::to_string(code);
 }
 
 }  // namespace ovractl

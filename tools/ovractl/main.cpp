@@ -6,8 +6,11 @@
 #include "LogCommands.h"
 #include "Output.h"
 #include "TimeCommands.h"
+#include "src/ResultCodes.h"
 
 #include <CLI/CLI.hpp>
+
+#include <string>
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -18,12 +21,13 @@ int main(int argc, char** argv) {
     ::SetConsoleOutputCP(CP_UTF8);
 #endif
     CLI::App app{"ovractl: log database, disk health, inventories, formatting and time sync"};
-    app.footer(
-        "Exit status: 0 success; the library's result code on failure (1 SQLite, 102 out of "
-        "memory,\n"
-        "104 nothing given, 105 system call failed, 116 exists, 120 already open, 121 not found,\n"
-        "122 prerequisite missing, 127 no SMART, 136 format in progress); 64 usage, 65 bad input,\n"
-        "66 missing file or folder, 75 cancelled. With no command, ovractl runs the demo.");
+    std::string footer = "Exit status: 0 success; on failure the library's result code:\n";
+    for (const Ovra::result::CodeText& entry : Ovra::result::kCodeTexts)
+        if (entry.code) footer += "  " + std::to_string(entry.code) + " " + entry.text + "\n";
+    footer +=
+        "or the tool's own: 64 usage, 65 bad input, 66 missing file or folder, 75 cancelled.\n"
+        "With no command, ovractl runs the demo.";
+    app.footer(footer);
     app.require_subcommand(0, 1);
     int exitCode = 0;
     ovractl::AddDemoCommand(app, exitCode);

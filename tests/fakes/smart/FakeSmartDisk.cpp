@@ -1,4 +1,4 @@
-#include "fakes/smart/FakeSmartDisk.h"
+#include "tests/fakes/smart/FakeSmartDisk.h"
 
 #include <cstring>
 

@@ -2,7 +2,7 @@
 
 // A simulated physical disk that answers the SMART requests from tables the test gives.
 
-#include "fakes/FakePlatform.h"
+#include "tests/fakes/FakePlatform.h"
 
 #include <array>
 #include <cstdint>

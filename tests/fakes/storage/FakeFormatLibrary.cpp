@@ -1,4 +1,4 @@
-#include "fakes/storage/FakeFormatLibrary.h"
+#include "tests/fakes/storage/FakeFormatLibrary.h"
 
 #include <cwchar>
 

@@ -3,7 +3,7 @@
 // A simulated formatting library (fmifs.dll) for FakePlatform: its entry points are plain
 // functions whose behaviour the test scripts and whose calls it records. One instance at a time.
 
-#include "fakes/FakePlatform.h"
+#include "tests/fakes/FakePlatform.h"
 
 #include <functional>
 #include <mutex>

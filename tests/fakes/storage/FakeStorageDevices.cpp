@@ -1,4 +1,4 @@
-#include "fakes/storage/FakeStorageDevices.h"
+#include "tests/fakes/storage/FakeStorageDevices.h"
 
 #include <algorithm>
 #include <cstring>

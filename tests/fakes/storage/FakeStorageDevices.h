@@ -3,7 +3,7 @@
 // Simulated disks and volume devices for the storage inventories. Their answers are laid out at
 // the byte offsets Windows uses, written here independently of the library's own records.
 
-#include "fakes/FakePlatform.h"
+#include "tests/fakes/FakePlatform.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "fakes/timesync/ScriptedNtp.h"
+#include "tests/fakes/timesync/ScriptedNtp.h"
 
 #include <Ovra/Bases/ModuleDir.h>
 

@@ -3,7 +3,7 @@
 // A scripted stand-in for libntp: "GetNtpTime" answers each server name as the test says and
 // records every query.
 
-#include "fakes/FakePlatform.h"
+#include "tests/fakes/FakePlatform.h"
 
 #include <condition_variable>
 #include <cstddef>

@@ -10,14 +10,14 @@
 #include <Ovra/HddSmartInfo.h>
 #include <Ovra/TimeSyncService.h>
 
-#include "../IntegrityCheck.h"
-#include "../LogRecordShape.h"
 #include "ProcessMemory.h"
 #include "SoakWorkload.h"
-#include "fakes/FakePlatform.h"
-#include "fakes/smart/FakeSmartDisk.h"
-#include "fakes/timesync/ScriptedNtp.h"
-#include "support/ScratchDir.h"
+#include "tests/fakes/FakePlatform.h"
+#include "tests/fakes/smart/FakeSmartDisk.h"
+#include "tests/fakes/timesync/ScriptedNtp.h"
+#include "tests/hardening/IntegrityCheck.h"
+#include "tests/hardening/LogRecordShape.h"
+#include "tests/support/ScratchDir.h"
 
 #include <atomic>
 #include <chrono>

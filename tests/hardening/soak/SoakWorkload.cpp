@@ -1,6 +1,6 @@
 #include "SoakWorkload.h"
 
-#include "../LogRecordShape.h"
+#include "tests/hardening/LogRecordShape.h"
 
 #include <random>
 #include <string>

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <Ovra/Bases/Export.h>
+#include <Ovra/Bases/Wait.h>
 
 namespace Ovra {
 
@@ -14,7 +15,7 @@ public:
     Mutex(const Mutex&) = delete;
     Mutex& operator=(const Mutex&) = delete;
 
-    // Tries for up to `timeout` ms (0: at once; 0xFFFFFFFF: no limit). Nonzero when held now.
+    // Tries for up to `timeout` ms (0: at once; kInfinite: no limit). Nonzero when held now.
     int Lock(unsigned int timeout);
     void Unlock();
 

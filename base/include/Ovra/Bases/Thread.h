@@ -1,6 +1,7 @@
 #pragma once
 
 #include <Ovra/Bases/Export.h>
+#include <Ovra/Bases/Wait.h>
 
 namespace Ovra {
 
@@ -17,7 +18,7 @@ public:
     // derived class, which must stop its worker in its own destructor).
     virtual ~Thread();
 
-    // Requests the stop; when `wait` is nonzero, waits up to `timeout` milliseconds (0xFFFFFFFF:
+    // Requests the stop; when `wait` is nonzero, waits up to `timeout` milliseconds (kInfinite:
     // no limit) for the worker to end. Nonzero when no worker is running afterwards. Called from
     // the worker itself it only requests the stop.
     virtual int StopThread(unsigned int timeout, int wait);
@@ -44,8 +45,7 @@ public:
 
 private:
     struct State;
-    friend struct ThreadAccess;
-    static void RunBody(Thread* self);
+    static void RunBody(void* state);
 
     State* m_state;
 };

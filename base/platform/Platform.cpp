@@ -1,4 +1,4 @@
-#include "platform/Platform.h"
+#include "base/platform/Platform.h"
 
 #include <atomic>
 

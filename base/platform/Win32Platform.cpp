@@ -1,8 +1,7 @@
 // Win32 backend of the platform seam: each entry is the Windows call of the same name, with the
 // arguments as given.
-#if defined(_WIN32)
 
-#include "platform/Platform.h"
+#include "base/platform/Platform.h"
 
 #include <windows.h>
 
@@ -171,5 +170,3 @@ Platform& DefaultPlatform() {
 
 }  // namespace platform
 }  // namespace Ovra
-
-#endif  // _WIN32

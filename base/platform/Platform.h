@@ -11,6 +11,7 @@
 
 #include <Ovra/Bases/Clock.h>
 #include <Ovra/Bases/Export.h>
+#include <Ovra/Bases/Wait.h>
 
 #include <cstdint>
 
@@ -30,7 +31,7 @@ const std::uint32_t kWaitObject0 = 0;
 const std::uint32_t kWaitAbandoned0 = 0x80;
 const std::uint32_t kWaitTimeout = 258;
 const std::uint32_t kWaitFailed = 0xFFFFFFFF;
-const std::uint32_t kInfinite = 0xFFFFFFFF;
+using ::Ovra::kInfinite;
 
 // Windows error codes that the backends and fakes report through GetLastError.
 const std::uint32_t kErrorFileNotFound = 2;

@@ -1,8 +1,8 @@
-#include "ChronyServer.h"
+#include "tests/support/ChronyServer.h"
 
 #include <ntp/Ntp.h>
 
-#include "TestUdp.h"
+#include "tests/support/TestUdp.h"
 
 #include <fcntl.h>
 #include <signal.h>

@@ -2,9 +2,8 @@
 // Windows kind and no formatting library: device and volume entries fail cleanly with
 // ERROR_NOT_SUPPORTED. Events, waits and the named mutex are implemented here; the named mutex is
 // an flock()ed file, which the kernel releases when its holder dies.
-#if !defined(_WIN32)
 
-#include "platform/Platform.h"
+#include "base/platform/Platform.h"
 
 #include <Ovra/Bases/StringConv.h>
 
@@ -341,5 +340,3 @@ Platform& DefaultPlatform() {
 
 }  // namespace platform
 }  // namespace Ovra
-
-#endif  // !_WIN32
