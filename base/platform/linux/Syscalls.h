@@ -1,0 +1,45 @@
+#pragma once
+
+// The system calls under the Linux device and volume answers of the POSIX backend, as one table
+// of replaceable entries: tests swap an entry to feed recorded command blocks, sense data and
+// pages, or to fail one call, and ScopedSyscall puts the real one back.
+
+#include <Ovra/Bases/Export.h>
+
+#include <sys/types.h>
+
+namespace Ovra {
+namespace platform {
+namespace posix {
+
+struct SyscallTable {
+    int (*open)(const char* path, int flags);
+    int (*close)(int fd);
+    int (*ioctl)(int fd, unsigned long request, void* argument);
+};
+
+// The live table; never null.
+OVRA_BASES_API SyscallTable& Syscalls();
+// The real calls.
+OVRA_BASES_API const SyscallTable& RealSyscalls();
+
+// Replaces one entry for the lifetime of the object.
+template <typename Fn>
+class ScopedSyscall {
+public:
+    ScopedSyscall(Fn SyscallTable::*entry, Fn replacement)
+        : m_entry(entry), m_saved(Syscalls().*entry) {
+        Syscalls().*entry = replacement;
+    }
+    ~ScopedSyscall() { Syscalls().*m_entry = m_saved; }
+    ScopedSyscall(const ScopedSyscall&) = delete;
+    ScopedSyscall& operator=(const ScopedSyscall&) = delete;
+
+private:
+    Fn SyscallTable::*m_entry;
+    Fn m_saved;
+};
+
+}  // namespace posix
+}  // namespace platform
+}  // namespace Ovra
