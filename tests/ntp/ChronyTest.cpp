@@ -10,7 +10,6 @@
 #include "tests/timesync/RecordingObserver.h"
 
 #include <chrono>
-#include <memory>
 
 namespace Ovra {
 namespace {
@@ -27,26 +26,11 @@ long long NowMs() {
 // loaded machine; the accuracy itself is measured by ntp_accuracy_bench.
 constexpr double kBoundMs = 50.0;
 
-class ChronyTest : public testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        s_server = std::make_unique<ChronyServer>();
-        if (!s_server->Start(true, s_error)) s_server.reset();
-    }
-    static void TearDownTestSuite() { s_server.reset(); }
-    void SetUp() override {
-        if (!s_server) GTEST_SKIP() << s_error;
-    }
-
-    static std::unique_ptr<ChronyServer> s_server;
-    static std::string s_error;
-};
-
-std::unique_ptr<ChronyServer> ChronyTest::s_server;
-std::string ChronyTest::s_error;
-
-TEST_F(ChronyTest, ClientAcceptsRepliesOverIpv4AndIpv6) {
-    for (const std::wstring& address : {s_server->Ipv4(), s_server->Ipv6()}) {
+TEST(ChronyTest, ClientAcceptsRepliesOverIpv4AndIpv6AndRejectsAnUnsynchronisedServer) {
+    ChronyServer server, unsynchronised;
+    std::string error;
+    if (!server.Start(true, error) || !unsynchronised.Start(false, error)) GTEST_SKIP() << error;
+    for (const std::wstring& address : {server.Ipv4(), server.Ipv6()}) {
         NtpResult result;
         ASSERT_EQ(NTP_OK, GetNtpTimeEx(address.c_str(), 3000, &result)) << result.address;
         EXPECT_NEAR(static_cast<double>(NowMs()), static_cast<double>(result.timeMs), kBoundMs);
@@ -55,6 +39,9 @@ TEST_F(ChronyTest, ClientAcceptsRepliesOverIpv4AndIpv6) {
         EXPECT_EQ((std::vector<int>{8, 0, 4}),
                   (std::vector<int>{result.stratum, result.leap, result.version}));
     }
+    NtpResult result;
+    EXPECT_EQ(NTP_E_UNSYNCHRONIZED, GetNtpTimeEx(unsynchronised.Ipv4().c_str(), 3000, &result));
+    EXPECT_EQ(3, result.leap);
 }
 
 // The fake's test clock and recording, with real run-time loading.
@@ -70,7 +57,10 @@ public:
     int FreeLibrary(platform::Module module) override { return Target().FreeLibrary(module); }
 };
 
-TEST_F(ChronyTest, ServiceSetsTheTestClockThroughTheRealLibrary) {
+TEST(ChronyTest, ServiceSetsTheTestClockThroughTheRealLibrary) {
+    ChronyServer server;
+    std::string error;
+    if (!server.Start(true, error)) GTEST_SKIP() << error;
     RealLibraryPlatform fake;
     platform::ScopedPlatform scope(fake);
     fake.SetTime(1000);  // far from the server's time
@@ -81,27 +71,18 @@ TEST_F(ChronyTest, ServiceSetsTheTestClockThroughTheRealLibrary) {
     ASSERT_EQ(fakes::NtpLibraryPath(), fake.CallsNamed("LoadLibraryW").at(0).text);
     ASSERT_EQ(0, service.Start());
     const long long before = NowMs();
-    service.SyncTimeServerNow(s_server->Ipv4());
+    service.SyncTimeServerNow(server.Ipv4());
     ASSERT_TRUE(observer.AwaitCalls(2));
     const long long after = NowMs();
     service.Stop();
     const testing_timesync::Notifications calls = observer.Calls();
     const long long time = std::get<1>(calls.at(0));
-    EXPECT_EQ((testing_timesync::Notifications{{1901, time, s_server->Ipv4()},
-                                               {0, time, s_server->Ipv4()}}),
-              calls);
+    EXPECT_EQ(
+        (testing_timesync::Notifications{{1901, time, server.Ipv4()}, {0, time, server.Ipv4()}}),
+        calls);
     EXPECT_GE(time, before - 1000);  // within the query, give or take
     EXPECT_LE(time, after + 1000);
     EXPECT_EQ((std::vector<long long>{time}), fake.ClockSets());
-}
-
-TEST(ChronyUnsynchronisedTest, IsRejected) {
-    ChronyServer server;
-    std::string error;
-    if (!server.Start(false, error)) GTEST_SKIP() << error;
-    NtpResult result;
-    EXPECT_EQ(NTP_E_UNSYNCHRONIZED, GetNtpTimeEx(server.Ipv4().c_str(), 3000, &result));
-    EXPECT_EQ(3, result.leap);
 }
 
 }  // namespace

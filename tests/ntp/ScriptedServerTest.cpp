@@ -23,15 +23,12 @@ static void Close(Socket s) {
 }
 #endif
 
-#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <iterator>
-#include <mutex>
-#include <set>
+#include <functional>
+#include <future>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -44,119 +41,76 @@ std::int64_t NowNanos() {
         .count();
 }
 
-std::uint64_t TransmitStamp(const Bytes& packet) {
-    std::uint64_t value = 0;
-    for (int i = 40; i < 48; ++i) value = (value << 8) | packet[i];
-    return value;
-}
-
 struct Datagram {
     void (*change)(Bytes&);  // applied to a good reply; null: the good reply itself
     bool fromOtherPort;
 };
 
-// Answers each request with the datagrams of its script, as a stratum 2 server `offsetNs` ahead of
-// our clock, from its own port or from another one.
-class ScriptedServer {
+// Two UDP sockets on 127.0.0.1: the server's port, and another one to send from.
+class Responder {
 public:
-    explicit ScriptedServer(int family, std::int64_t offsetNs = 0) : m_offsetNs(offsetNs) {
+    Responder() {
 #ifdef _WIN32
-        static const bool started = [] {
-            WSADATA data;
-            return WSAStartup(MAKEWORD(2, 2), &data) == 0;
-        }();
-        (void)started;
+        WSADATA data;
+        WSAStartup(MAKEWORD(2, 2), &data);
 #endif
         for (int i = 0; i < 2; ++i) {
-            m_sockets[i] = socket(family, SOCK_DGRAM, IPPROTO_UDP);
-            sockaddr_storage& local = m_local[i];
-            Length length = family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
-            local.ss_family = static_cast<decltype(local.ss_family)>(family);
-            if (family == AF_INET6) {
-                reinterpret_cast<sockaddr_in6*>(&local)->sin6_addr = in6addr_loopback;
-            } else {
-                reinterpret_cast<sockaddr_in*>(&local)->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            }
+            m_sockets[i] = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+            sockaddr_in local{};
+            local.sin_family = AF_INET;
+            local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            Length length = sizeof local;
             auto* address = reinterpret_cast<sockaddr*>(&local);
-            if (bind(m_sockets[i], address, length) != 0 ||
-                getsockname(m_sockets[i], address, &length) != 0) {
-                return;
-            }
+            m_valid = bind(m_sockets[i], address, length) == 0 &&
+                      getsockname(m_sockets[i], address, &length) == 0;
+            if (i == 0) m_address = "127.0.0.1:" + std::to_string(ntohs(local.sin_port));
         }
-        m_thread = std::thread([this] { Run(); });
     }
-    ~ScriptedServer() {
-        if (m_thread.joinable()) {
-            m_stopping = true;
-            Send(1, Bytes{0}, m_local[0]);
-            m_thread.join();
-        }
+    ~Responder() {
         for (Socket s : m_sockets) Close(s);
     }
     bool Valid() const {
-        return m_thread.joinable();
+        return m_valid;
     }
-    // "127.0.0.1:port" or "[::1]:port", as the client describes the address it queried.
-    std::string Address() const {
-        const bool v6 = m_local[0].ss_family == AF_INET6;
-        const std::uint16_t port =
-            v6 ? reinterpret_cast<const sockaddr_in6*>(&m_local[0])->sin6_port
-               : reinterpret_cast<const sockaddr_in*>(&m_local[0])->sin_port;
-        return (v6 ? "[::1]:" : "127.0.0.1:") + std::to_string(ntohs(port));
+    const std::string& Address() const {
+        return m_address;
     }
     std::wstring Name() const {
-        const std::string address = Address();
-        return std::wstring(address.begin(), address.end());
+        return std::wstring(m_address.begin(), m_address.end());
     }
-    void Script(std::vector<Datagram> script) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_script = std::move(script);
-    }
-    std::vector<Bytes> Requests() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_requests;
+
+    // Runs `run` on another thread and answers its request with `script`, as a stratum 2
+    // server `offsetNs` ahead of our clock; what `run` returned. `request` receives the request.
+    int Answer(const std::vector<Datagram>& script, const std::function<int()>& run,
+               std::int64_t offsetNs = 0, Bytes* request = nullptr) {
+        std::future<int> query = std::async(std::launch::async, run);
+        Bytes received(2048);
+        sockaddr_in client{};
+        Length length = sizeof client;
+        const auto n = recvfrom(m_sockets[0], reinterpret_cast<char*>(received.data()), 2048, 0,
+                                reinterpret_cast<sockaddr*>(&client), &length);
+        received.resize(n < 0 ? 0 : static_cast<std::size_t>(n));
+        if (received.size() != 48) return -1;
+        if (request) *request = received;
+        for (const Datagram& d : script) {
+            Bytes reply(48, 0);
+            reply[0] = 0x24;  // LI 0, VN 4, mode 4
+            reply[1] = 2;
+            std::memcpy(&reply[24], &received[40], 8);
+            const std::uint64_t now = Ovra::Ntp::UnixNanosToNtp(NowNanos() + offsetNs);
+            for (int i = 0; i < 8; ++i)
+                reply[32 + i] = reply[40 + i] = static_cast<std::uint8_t>(now >> (56 - 8 * i));
+            if (d.change) d.change(reply);
+            sendto(m_sockets[d.fromOtherPort ? 1 : 0], reinterpret_cast<const char*>(reply.data()),
+                   static_cast<int>(reply.size()), 0, reinterpret_cast<sockaddr*>(&client), length);
+        }
+        return query.get();
     }
 
 private:
-    void Send(int socket, const Bytes& data, const sockaddr_storage& to) {
-        const Length length = to.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
-        sendto(m_sockets[socket], reinterpret_cast<const char*>(data.data()),
-               static_cast<int>(data.size()), 0, reinterpret_cast<const sockaddr*>(&to), length);
-    }
-    void Run() {
-        while (!m_stopping) {
-            Bytes request(2048);
-            sockaddr_storage client{};
-            Length length = sizeof client;
-            const auto n = recvfrom(m_sockets[0], reinterpret_cast<char*>(request.data()), 2048, 0,
-                                    reinterpret_cast<sockaddr*>(&client), &length);
-            // A failed receive is Windows reporting that an earlier reply found no client.
-            if (n < 48 || m_stopping) continue;
-            request.resize(static_cast<std::size_t>(n));
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_requests.push_back(request);
-            for (const Datagram& d : m_script) {
-                Bytes reply(48, 0);
-                reply[0] = 0x24;  // LI 0, VN 4, mode 4
-                reply[1] = 2;
-                std::memcpy(&reply[24], &request[40], 8);
-                const std::uint64_t now = Ovra::Ntp::UnixNanosToNtp(NowNanos() + m_offsetNs);
-                for (int i = 0; i < 8; ++i)
-                    reply[32 + i] = reply[40 + i] = static_cast<std::uint8_t>(now >> (56 - 8 * i));
-                if (d.change) d.change(reply);
-                Send(d.fromOtherPort ? 1 : 0, reply, client);
-            }
-        }
-    }
-
-    const std::int64_t m_offsetNs;
     Socket m_sockets[2] = {Socket(~0), Socket(~0)};
-    sockaddr_storage m_local[2] = {};
-    std::atomic<bool> m_stopping{false};
-    std::mutex m_mutex;
-    std::vector<Datagram> m_script = {{nullptr, false}};
-    std::vector<Bytes> m_requests;
-    std::thread m_thread;
+    std::string m_address;
+    bool m_valid = false;
 };
 
 void Kiss(Bytes& r) {
@@ -174,7 +128,7 @@ void Short(Bytes& r) {
 }
 
 TEST(ScriptedServerTest, RejectsEachBadReplyAndRanksWhatItIgnored) {
-    ScriptedServer server(AF_INET);
+    Responder server;
     ASSERT_TRUE(server.Valid());
     const Datagram good{nullptr, false};
     const Datagram otherPort{nullptr, true};
@@ -203,52 +157,50 @@ TEST(ScriptedServerTest, RejectsEachBadReplyAndRanksWhatItIgnored) {
          200,
          NTP_E_ORIGIN_MISMATCH},
     };
+    std::uint64_t previousStamp = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        server.Script(c.script);
         NtpResult result;
-        EXPECT_EQ(c.expected, GetNtpTimeEx(server.Name().c_str(), c.timeoutMs, &result));
+        Bytes request;
+        const auto client = [&] {
+            return GetNtpTimeEx(server.Name().c_str(), c.timeoutMs, &result);
+        };
+        EXPECT_EQ(c.expected, server.Answer(c.script, client, 0, &request));
         EXPECT_EQ(server.Address(), result.address);
         EXPECT_STREQ(c.expected == NTP_E_KISS_OF_DEATH ? "RATE" : "", result.kissCode);
-    }
-    // Requests carry random transmit stamps, not our clock: an off-path forger cannot guess them.
-    std::set<std::uint64_t> stamps;
-    for (const Bytes& request : server.Requests()) {
-        const std::int64_t stamped = Ovra::Ntp::NtpToUnixNanos(TransmitStamp(request), NowNanos());
+        // A client request whose transmit stamp is random, not our clock: an off-path forger
+        // cannot guess it from the time of day.
+        ASSERT_EQ(0x23, request.at(0));  // LI 0, VN 4, mode 3
+        std::uint64_t stamp = 0;
+        for (int i = 40; i < 48; ++i) stamp = (stamp << 8) | request[i];
+        const std::int64_t stamped = Ovra::Ntp::NtpToUnixNanos(stamp, NowNanos());
         EXPECT_GT(std::llabs(stamped - NowNanos()), 1'000'000'000LL);
-        stamps.insert(TransmitStamp(request));
-    }
-    EXPECT_EQ(std::size(cases), stamps.size());
-}
-
-TEST(ScriptedServerTest, MeasuresTheOffsetOverBothFamilies) {
-    const std::int64_t offsetNs = 90'250'000'000;
-    for (const int family : {AF_INET, AF_INET6}) {
-        ScriptedServer server(family, offsetNs);
-        if (!server.Valid()) continue;  // no IPv6 loopback here
-        NtpResult result;
-        ASSERT_EQ(NTP_OK, GetNtpTimeEx(server.Name().c_str(), 5000, &result));
-        EXPECT_NEAR(static_cast<double>((NowNanos() + offsetNs) / 1000000),
-                    static_cast<double>(result.timeMs), 50.0);
-        EXPECT_NEAR(9.025e10, static_cast<double>(result.offsetNs), 50e6);
-        EXPECT_GE(result.delayNs, 0);
-        EXPECT_EQ(2, result.stratum);
-        EXPECT_EQ(server.Address(), result.address);
+        EXPECT_NE(previousStamp, stamp);
+        previousStamp = stamp;
     }
 }
 
-TEST(ScriptedServerTest, GetNtpTimeStoresTheTimeOnlyOnSuccess) {
-    ScriptedServer server(AF_INET);
+TEST(ScriptedServerTest, MeasuresTheOffsetAndStoresTheTimeOnlyOnSuccess) {
+    Responder server;
     ASSERT_TRUE(server.Valid());
-    long long time = -1;
-    ASSERT_EQ(NTP_OK, GetNtpTime(server.Name(), time));
-    EXPECT_NEAR(static_cast<double>(NowNanos() / 1000000), static_cast<double>(time), 50.0);
-    time = -1;
-    EXPECT_EQ(NTP_E_BAD_ARGUMENT, GetNtpTime(server.Name() + std::wstring(1, L'\0'), time));
-    server.Script({{Kiss, false}});
-    EXPECT_EQ(NTP_E_KISS_OF_DEATH, GetNtpTime(server.Name(), time));
-    EXPECT_EQ(-1, time);
+    const std::int64_t offsetNs = 90'250'000'000;
+    const std::vector<Datagram> good = {{nullptr, false}};
     NtpResult result;
+    const auto queryEx = [&] { return GetNtpTimeEx(server.Name().c_str(), 5000, &result); };
+    ASSERT_EQ(NTP_OK, server.Answer(good, queryEx, offsetNs));
+    const double expectedMs = static_cast<double>((NowNanos() + offsetNs) / 1000000);
+    EXPECT_NEAR(expectedMs, static_cast<double>(result.timeMs), 50.0);
+    EXPECT_NEAR(9.025e10, static_cast<double>(result.offsetNs), 50e6);
+    EXPECT_GE(result.delayNs, 0);
+    EXPECT_EQ(2, result.stratum);
+
+    long long time = -1;
+    const auto query = [&] { return GetNtpTime(server.Name(), time); };
+    EXPECT_EQ(NTP_E_KISS_OF_DEATH, server.Answer({{Kiss, false}}, query));
+    EXPECT_EQ(-1, time);
+    ASSERT_EQ(NTP_OK, server.Answer(good, query, offsetNs));
+    EXPECT_NEAR(expectedMs, static_cast<double>(time), 50.0);
+    EXPECT_EQ(NTP_E_BAD_ARGUMENT, GetNtpTime(server.Name() + std::wstring(1, L'\0'), time));
     EXPECT_EQ(NTP_E_BAD_ARGUMENT, GetNtpTimeEx(nullptr, 100, &result));
     EXPECT_EQ(NTP_E_BAD_ARGUMENT, GetNtpTimeEx(L"[127.0.0.1]", 100, &result));
     EXPECT_EQ(NTP_E_RESOLVE, GetNtpTimeEx(L"ntp.example.invalid", 100, &result));

@@ -17,8 +17,9 @@ bool ChronyServer::Start(bool synchronised, std::string& error) {
         return false;
     }
     const std::string conf = m_folder.Path("chrony.conf").string();
-    // As root it would drop to a user that cannot remove its pidfile. -x: never touch the clock.
-    std::vector<std::string> args = {"-x", "-d", "-f", conf};
+    // As root it would drop to a user that cannot remove its pidfile. -x: never touch the clock;
+    // -L 2: errors only.
+    std::vector<std::string> args = {"-x", "-d", "-L", "2", "-f", conf};
     if (geteuid() == 0) {
         args.insert(args.end(), {"-u", "root"});
     } else {
