@@ -29,10 +29,10 @@ class LoadedModule;
 // is what the clock is set to, and a nonzero value left there by a failure call counts as a time
 // obtained from `server`. `server` is empty for SetSystemTime(time).
 //
-// Calls come on the worker thread, or on the caller's thread for SetSystemTime, under the
-// service's observer lock (never under its main lock): an observer may call back into the
-// service, SetObserver included, but must not wait for another thread that is calling SetObserver
-// or SetSystemTime on the same service.
+// Calls come on the worker thread, or on the caller's thread for SetSystemTime, with no lock of
+// the service held: an observer may call back into the service, SetObserver included. Each call
+// goes to the observer set at its moment, so the two calls around one clock change may go to
+// different observers.
 class TimeSyncServiceObserver {
 public:
     virtual void OnTimeSync(TimeSyncService* service, int code, long long& time,
