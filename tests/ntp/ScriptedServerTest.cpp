@@ -87,9 +87,13 @@ public:
         Bytes received(2048);
         sockaddr_in client{};
         Length length = sizeof client;
-        const auto n = recvfrom(m_sockets[0], reinterpret_cast<char*>(received.data()), 2048, 0,
-                                reinterpret_cast<sockaddr*>(&client), &length);
-        received.resize(n < 0 ? 0 : static_cast<std::size_t>(n));
+        long n = -1;
+        while (n < 0) {  // a failed receive: Windows saying an earlier reply found its client gone
+            length = sizeof client;
+            n = static_cast<long>(recvfrom(m_sockets[0], reinterpret_cast<char*>(received.data()),
+                                           2048, 0, reinterpret_cast<sockaddr*>(&client), &length));
+        }
+        received.resize(static_cast<std::size_t>(n));
         if (received.size() != 48) return -1;
         if (request) *request = received;
         for (const Datagram& d : script) {
