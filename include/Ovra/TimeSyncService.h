@@ -7,6 +7,7 @@
 #include <Ovra/PlatformCommon/Service.h>
 
 #include <list>
+#include <memory>
 #include <string>
 
 #if defined(_MSC_VER)
@@ -17,6 +18,9 @@
 namespace Ovra {
 
 class TimeSyncService;
+namespace platform {
+class LoadedModule;
+}
 
 // Told of every failed attempt and of every change of the clock. `code`: 1901 the clock is about
 // to be set to `time`; 0 it was set; 105 setting it failed; 1 the network-time library or its
@@ -25,10 +29,10 @@ class TimeSyncService;
 // is what the clock is set to, and a nonzero value left there by a failure call counts as a time
 // obtained from `server`. `server` is empty for SetSystemTime(time).
 //
-// Calls come on the worker thread, or on the caller's thread for SetSystemTime, under the
-// service's observer lock (never under its main lock): an observer may call back into the
-// service, SetObserver included, but must not wait for another thread that is calling SetObserver
-// or SetSystemTime on the same service.
+// Calls come on the worker thread, or on the caller's thread for SetSystemTime, with no lock of
+// the service held: an observer may call back into the service, SetObserver included. Each call
+// goes to the observer set at its moment, so the two calls around one clock change may go to
+// different observers.
 class TimeSyncServiceObserver {
 public:
     virtual void OnTimeSync(TimeSyncService* service, int code, long long& time,
@@ -56,8 +60,9 @@ protected:
 // A class derived from this one stops the worker in its own destructor (StopThread or Destroy):
 // the worker runs virtual code of the object.
 //
-// Observer: after SetObserver returns, the observer it replaced is never called again; a call in
-// progress on another thread is waited for.
+// Observer: after SetObserver returns, the observer it replaced is never called again. SetObserver
+// waits for calls of it already running on other threads (never for the call it is made from), so
+// an observer must not wait for another thread that is inside SetObserver.
 class OVRA_PLATFORM_MISC_API TimeSyncService : public Service {
 public:
     TimeSyncService();
@@ -100,7 +105,7 @@ protected:
     int GetNetworkTime(const std::wstring& server, long long& time);
 
 private:
-    class NtpModule;
+    class ObserverSlot;
 
     unsigned int OnThreadEntry() override;
     // Runs one wake-up's attempts; the time obtained (0: none) and the server it came from.
@@ -112,11 +117,9 @@ private:
     bool PauseBetweenServers();
     unsigned int ScheduleWaitMs();
     int SetClock(long long& time, const std::wstring& server);
-    void Notify(int code, long long& time, const std::wstring& server);
-    void ReleaseModule();
 
-    TimeSyncServiceObserver* m_observer;
-    NtpModule* m_ntpModule;  // shared by copies, reference counted
+    std::unique_ptr<ObserverSlot> m_observer;
+    std::shared_ptr<platform::LoadedModule> m_ntpModule;  // shared by copies
     int m_created;
     long long m_scheduleTime;
     int m_scheduleEnabled;
@@ -124,7 +127,6 @@ private:
     std::list<std::wstring> m_requests;  // an empty name asks for a pass over the servers
     Event m_requestEvent;                // set while requests may be pending
     Event m_pauseEvent;                  // ends a pause when set; nothing here sets it
-    mutable Cs m_observerLock;           // held over every observer call and by SetObserver
 };
 
 }  // namespace Ovra

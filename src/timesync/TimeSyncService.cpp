@@ -2,7 +2,10 @@
 // setting are in TimeSyncWorker.cpp.
 #include <Ovra/TimeSyncService.h>
 
-#include "src/timesync/NtpModule.h"
+#include <Ovra/Bases/ModuleDir.h>
+
+#include "base/platform/LoadedModule.h"
+#include "src/timesync/ObserverSlot.h"
 
 #include <climits>
 
@@ -13,18 +16,22 @@ const long long kDefaultPeriodMs = 3600000;
 const long long kMinutesToMs = 60000;
 const long long kShortestPeriodMinutes = 10;
 const wchar_t kDefaultServer[] = L"pool.ntp.org";
+#if defined(_WIN32)
+const wchar_t kLibraryName[] = L"\\libntp.dll";
+#else
+const wchar_t kLibraryName[] = L"/libntp.so";
+#endif
 }  // namespace
 
 TimeSyncService::TimeSyncService()
-    : m_observer(nullptr),
-      m_ntpModule(nullptr),
+    : m_observer(new ObserverSlot),
       m_created(0),
       m_scheduleTime(kDefaultPeriodMs),
       m_scheduleEnabled(0),
       m_scheduleServers(1, kDefaultServer) {}
 
 TimeSyncService::TimeSyncService(const TimeSyncService& other)
-    : Service(other), m_observer(nullptr), m_ntpModule(nullptr), m_created(0) {
+    : Service(other), m_observer(new ObserverSlot), m_created(0) {
     *this = other;
 }
 
@@ -34,11 +41,6 @@ TimeSyncService& TimeSyncService::operator=(const TimeSyncService& other) {
     Destroy();
     Service::operator=(other);
 
-    TimeSyncServiceObserver* observer;
-    {
-        CsLocker lock(other.m_observerLock);
-        observer = other.m_observer;
-    }
     long long scheduleTime;
     int scheduleEnabled;
     std::list<std::wstring> servers;
@@ -52,10 +54,7 @@ TimeSyncService& TimeSyncService::operator=(const TimeSyncService& other) {
         m_requestEvent = other.m_requestEvent;
         m_pauseEvent = other.m_pauseEvent;
     }
-    {
-        CsLocker lock(m_observerLock);
-        m_observer = observer;
-    }
+    m_observer->Set(other.m_observer->Get());
     {
         CsLocker lock(m_cs);
         m_scheduleTime = scheduleTime;
@@ -64,7 +63,6 @@ TimeSyncService& TimeSyncService::operator=(const TimeSyncService& other) {
         m_requests.swap(requests);
     }
     m_ntpModule = other.m_ntpModule;
-    if (m_ntpModule) m_ntpModule->AddHolder();
     m_created = other.m_created;
     return *this;
 }
@@ -74,14 +72,16 @@ TimeSyncService::~TimeSyncService() {
     StopThread(kInfinite, 1);
     if (m_created) {
         Stop();
-        ReleaseModule();
+        m_ntpModule.reset();
         m_created = 0;
     }
 }
 
 int TimeSyncService::Create() {
     if (m_created) return 116;
-    m_ntpModule = NtpModule::Load();
+    std::wstring dir;
+    if (!GetModuleDir(dir)) return 105;  // inline: resolves to this library's folder
+    m_ntpModule = platform::LoadedModule::Load(dir + kLibraryName);
     if (!m_ntpModule) return 105;
     m_created = 1;
     return 0;
@@ -90,13 +90,8 @@ int TimeSyncService::Create() {
 void TimeSyncService::Destroy() {
     if (!m_created) return;
     Stop();
-    ReleaseModule();
+    m_ntpModule.reset();
     m_created = 0;
-}
-
-void TimeSyncService::ReleaseModule() {
-    if (m_ntpModule) m_ntpModule->Release();
-    m_ntpModule = nullptr;
 }
 
 int TimeSyncService::Start() {
@@ -121,8 +116,7 @@ void TimeSyncService::Stop() {
 }
 
 void TimeSyncService::SetObserver(TimeSyncServiceObserver* observer) {
-    CsLocker lock(m_observerLock);
-    m_observer = observer;
+    m_observer->Set(observer);
 }
 
 void TimeSyncService::EnableScheduleSync(int enable) {

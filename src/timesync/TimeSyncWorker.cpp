@@ -1,9 +1,10 @@
 // The worker of the time-sync service, its queries and the clock-setting sequence.
 #include <Ovra/TimeSyncService.h>
 
+#include "base/platform/LoadedModule.h"
 #include "base/platform/Platform.h"
 #include "src/ResultCodes.h"
-#include "src/timesync/NtpModule.h"
+#include "src/timesync/ObserverSlot.h"
 
 #include <cstdint>
 
@@ -14,6 +15,8 @@ const std::uint32_t kPauseMs = 10000;
 const std::uint32_t kStopped = platform::kWaitObject0;
 const std::uint32_t kRequested = platform::kWaitObject0 + 1;
 const int kClockAboutToBeSet = 1901;
+
+using GetNtpTimeFunction = int (*)(const std::wstring& server, long long& time);
 }  // namespace
 
 unsigned int TimeSyncService::OnThreadEntry() {
@@ -82,7 +85,7 @@ void TimeSyncService::Attempt(const std::wstring& server, long long& time) {
     const int code = GetNetworkTime(server, time);
     if (code == 0) return;
     time = 0;
-    Notify(code, time, server);
+    m_observer->Notify(this, code, time, server);
 }
 
 bool TimeSyncService::PauseBetweenServers() {
@@ -91,7 +94,11 @@ bool TimeSyncService::PauseBetweenServers() {
 }
 
 int TimeSyncService::GetNetworkTime(const std::wstring& server, long long& time) {
-    return m_ntpModule ? m_ntpModule->Query(server, time) : 1;
+    if (!m_ntpModule) return result::kFailed;
+    // Looked up for every query, as a library may export it late or not at all.
+    void* symbol = m_ntpModule->Symbol("GetNtpTime");
+    if (!symbol) return result::kFailed;
+    return reinterpret_cast<GetNtpTimeFunction>(symbol)(server, time);
 }
 
 int TimeSyncService::SetSystemTime(long long time) {
@@ -103,17 +110,12 @@ int TimeSyncService::SetSystemTime(long long time, const std::wstring& server) {
 }
 
 int TimeSyncService::SetClock(long long& time, const std::wstring& server) {
-    // One observer sees the whole sequence: SetObserver waits until it is over.
-    CsLocker lock(m_observerLock);
-    Notify(kClockAboutToBeSet, time, server);
-    const int result = SetCurTime(time) ? 0 : result::kSystemFailed;
-    Notify(result, time, server);
+    // No lock spans the sequence: each call goes to the observer of its moment, so one replaced
+    // after the 1901 call does not hear the result.
+    m_observer->Notify(this, kClockAboutToBeSet, time, server);
+    const int result = SetCurTime(time) ? result::kOk : result::kSystemFailed;
+    m_observer->Notify(this, result, time, server);
     return result;
-}
-
-void TimeSyncService::Notify(int code, long long& time, const std::wstring& server) {
-    CsLocker lock(m_observerLock);
-    if (m_observer) m_observer->OnTimeSync(this, code, time, server);
 }
 
 }  // namespace Ovra

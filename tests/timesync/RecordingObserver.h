@@ -7,7 +7,6 @@
 #include <functional>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -27,24 +26,13 @@ public:
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_calls.emplace_back(code, time, server);
-            m_threads.push_back(std::this_thread::get_id());
             m_called.notify_all();
         }
         if (onCall) onCall(service, code, time);
     }
-
     Notifications Calls() const {
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_calls;
-    }
-    std::vector<int> Codes() const {
-        std::vector<int> codes;
-        for (const Notification& call : Calls()) codes.push_back(std::get<0>(call));
-        return codes;
-    }
-    std::vector<std::thread::id> Threads() const {  // the thread of each call
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_threads;
     }
     // Blocks until `count` calls have been recorded; false after 10 s.
     bool AwaitCalls(std::size_t count) const {
@@ -57,7 +45,6 @@ private:
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_called;
     Notifications m_calls;
-    std::vector<std::thread::id> m_threads;
 };
 
 }  // namespace testing_timesync

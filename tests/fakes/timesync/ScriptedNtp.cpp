@@ -8,10 +8,6 @@
 namespace Ovra {
 namespace fakes {
 
-namespace {
-const auto kAwaitLimit = std::chrono::seconds(10);
-}  // namespace
-
 std::wstring NtpLibraryPath() {
     std::wstring dir;
     GetModuleDir(dir);
@@ -39,10 +35,10 @@ int ScriptedNtp::GetNtpTime(const std::wstring& server, long long& time) {
     std::lock_guard<std::mutex> lock(self.m_mutex);
     self.m_queries.push_back(server);
     self.m_queried.notify_all();
-    auto it = self.m_answers.find(server);
+    const auto it = self.m_answers.find(server);
     if (it == self.m_answers.end()) return kUnscripted;
-    time = it->second.time;
-    return it->second.code;
+    time = it->second.second;
+    return it->second.first;
 }
 
 void ScriptedNtp::Reset() {
@@ -63,7 +59,8 @@ std::vector<std::wstring> ScriptedNtp::Queries() const {
 
 bool ScriptedNtp::AwaitQueries(std::size_t count) const {
     std::unique_lock<std::mutex> lock(m_mutex);
-    return m_queried.wait_for(lock, kAwaitLimit, [&] { return m_queries.size() >= count; });
+    return m_queried.wait_for(lock, std::chrono::seconds(10),
+                              [&] { return m_queries.size() >= count; });
 }
 
 }  // namespace fakes

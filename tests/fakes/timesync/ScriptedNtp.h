@@ -10,6 +10,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace Ovra {
@@ -21,13 +22,11 @@ std::wstring NtpLibraryPath();
 
 class ScriptedNtp {
 public:
-    // Servers without a script answer this code.
-    static const int kUnscripted = 99;
+    static const int kUnscripted = 99;  // the code of a server without a script
 
     static ScriptedNtp& Instance();
     // A FakeModule exporting "GetNtpTime".
     static FakeModule Module();
-    static int GetNtpTime(const std::wstring& server, long long& time);
 
     void Reset();
     // `server` answers `code`, storing `time` (also when the code is a failure).
@@ -37,13 +36,11 @@ public:
     bool AwaitQueries(std::size_t count) const;
 
 private:
-    struct Answer {
-        int code;
-        long long time;
-    };
+    static int GetNtpTime(const std::wstring& server, long long& time);
+
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_queried;
-    std::map<std::wstring, Answer> m_answers;
+    std::map<std::wstring, std::pair<int, long long>> m_answers;
     std::vector<std::wstring> m_queries;
 };
 
