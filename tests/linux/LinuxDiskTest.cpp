@@ -70,11 +70,11 @@ TEST(LinuxDisks, NumberedInNameOrderAndDescribedFromSysfsAndInquiry) {
         int type;
         const wchar_t *vendor, *product, *serial;
         std::int32_t bus;
-    } expected[] = {{3, L"", L"QEMU NVMe Ctrl  ", L"NVME-1  ", platform::kBusTypeNvme},
-                    {2, L"Generic ", L"DISK sda", L"SERIAL-80", platform::kBusTypeUsb},
+    } expected[] = {{2, L"Generic ", L"DISK sda", L"SERIAL-80", platform::kBusTypeUsb},
                     {3, L"ATA     ", L"DISK sdb", L"SERIAL-80", platform::kBusTypeSata},
                     {3, L"ATA     ", L"DISK sdaa", L"SERIAL-80", platform::kBusTypeScsi},
                     {3, L"", L"vda", L"VIRT-1", platform::kBusTypeVirtual},
+                    {3, L"", L"QEMU NVMe Ctrl  ", L"NVME-1  ", platform::kBusTypeNvme},
                     {3, L"", L"loop0", L"/tmp/disk.img", platform::kBusTypeFileBackedVirtual}};
     StoragePhysicalDrive drives(1);
     ASSERT_EQ(drives.GetDriveCount(), std::size(expected));

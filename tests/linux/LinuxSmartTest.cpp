@@ -18,12 +18,12 @@ using testing_linux::Bytes;
 using testing_linux::FakeKernel;
 using testing_linux::SgReply;
 
-// The SATA disk under QEMU: its attributes (id, flags, value, worst) and thresholds.
-const std::uint8_t kAttributes[][4] = {
-    {1, 0x03, 100, 100}, {3, 0x03, 100, 100},  {4, 0x02, 100, 100}, {5, 0x03, 100, 100},
-    {9, 0x03, 100, 100}, {12, 0x02, 100, 100}, {190, 0x03, 69, 69}};
-const std::uint8_t kThresholds[][2] = {{1, 6}, {3, 0},   {4, 20},  {5, 36},
-                                       {9, 0}, {12, 20}, {190, 50}};
+// The pages of QEMU's SATA disk: attributes (id, flags, value, worst) and thresholds.
+const std::uint8_t kAttributes[][4] = {{1, 3, 100, 100}, {3, 3, 100, 100}, {4, 2, 100, 100},
+                                       {5, 3, 100, 100}, {9, 3, 100, 100}, {12, 3, 100, 100},
+                                       {190, 3, 69, 69}};
+const std::uint8_t kThresholds[][2] = {{1, 6}, {3, 0},  {4, 20},  {5, 36},
+                                       {9, 0}, {12, 0}, {190, 50}};
 
 Bytes AttributePage() {
     Bytes page(512);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <utility>
 
 namespace Ovra {
 namespace platform {
@@ -42,8 +43,10 @@ bool NaturalLess(const std::string& a, const std::string& b) {
     return a.size() - i < b.size() - j;
 }
 
-// sd, vd, hd and xvd disks count in letters (sda ... sdz, sdaa): sort them by that number.
-std::string SortKey(const std::string& name) {
+// Disks named by letters (sd, vd, hd, xvd: sda ... sdz, sdaa) come first, ordered by the number
+// the letters count; then other disks (nvme, mmcblk, ...); loop devices last.
+std::pair<int, std::string> SortKey(const std::string& name) {
+    if (StartsWith(name, "loop")) return {2, name};
     for (const char* family : {"sd", "vd", "hd", "xvd"}) {
         const std::size_t length = std::char_traits<char>::length(family);
         if (name.size() <= length || !StartsWith(name, family)) continue;
@@ -51,9 +54,9 @@ std::string SortKey(const std::string& name) {
         std::size_t i = length;
         for (; i < name.size() && name[i] >= 'a' && name[i] <= 'z' && number < (1ull << 50); ++i)
             number = number * 26 + static_cast<unsigned>(name[i] - 'a' + 1);
-        if (i == name.size()) return family + std::to_string(number);
+        if (i == name.size()) return {0, family + std::to_string(number)};
     }
-    return name;
+    return {1, name};
 }
 
 bool IsPhysicalDisk(const std::string& name) {
@@ -73,8 +76,9 @@ std::vector<std::string> ListPhysicalDisks() {
         if (IsPhysicalDisk(name)) disks.push_back(name);
     }
     std::sort(disks.begin(), disks.end(), [](const std::string& a, const std::string& b) {
-        const bool loopA = StartsWith(a, "loop"), loopB = StartsWith(b, "loop");
-        return loopA != loopB ? loopB : NaturalLess(SortKey(a), SortKey(b));
+        const auto keyA = SortKey(a), keyB = SortKey(b);
+        return keyA.first != keyB.first ? keyA.first < keyB.first
+                                        : NaturalLess(keyA.second, keyB.second);
     });
     return disks;
 }

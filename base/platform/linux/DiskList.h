@@ -12,9 +12,10 @@ namespace Ovra {
 namespace platform {
 namespace posix {
 
-// The kernel names of the whole disks under /sys/block, in disk-number order: natural name order
-// (nvme0n2 before nvme0n10, sdz before sdaa), loop devices after every other disk so that
-// attaching one never renumbers a real disk. Left out: partitions, RAM disks (ram, zram),
+// The kernel names of the whole disks under /sys/block, in disk-number order: disks named by
+// letters (sd, vd, hd, xvd) in the kernel's order (sdz before sdaa), then the others in natural
+// name order (nvme0n2 before nvme0n10), then loop devices, so that attaching one never
+// renumbers a real disk. Left out: partitions, RAM disks (ram, zram),
 // optical drives (sr, which Windows numbers apart as CdRomN) and loop devices without a backing
 // file.
 OVRA_BASES_API std::vector<std::string> ListPhysicalDisks();
