@@ -49,6 +49,7 @@ public:
     std::function<SgReply(const Bytes& cdb)> sg;
     std::vector<Bytes> cdbs;
     std::uint64_t bytes = 0;
+    std::vector<std::string> refused;  // /dev nodes that open with EPERM
 
 private:
     static const int kDeviceFd = 9000;
@@ -56,6 +57,9 @@ private:
         return s_current->m_sys.Folder().string() + (path + 4);
     }
     static int Open(const char* path, int flags) {
+        const auto& refused = s_current->refused;
+        if (std::find(refused.begin(), refused.end(), path) != refused.end())
+            return errno = EPERM, -1;
         if (std::strncmp(path, "/dev/", 5) == 0) return kDeviceFd;
         if (std::strncmp(path, "/sys/", 5) == 0)
             return platform::posix::RealSyscalls().open(InSys(path).c_str(), flags);

@@ -52,7 +52,8 @@ TEST(LinuxDisks, NumberedInNameOrderAndDescribedFromSysfsAndInquiry) {
     kernel.Disk("sda", "pci0000:00/0000:00:14.0/usb1/1-1/1-1:1.0/host6/target6:0:0/6:0:0:0");
     kernel.Disk("vda", "pci0000:00/0000:00:05.0/virtio2");
     kernel.Disk("nvme0n1", "pci0000:00/0000:00:04.0/nvme/nvme0");
-    for (const char* name : {"loop0", "loop1", "zram0", "ram0"}) kernel.Disk(name, "virtual");
+    for (const char* name : {"loop10", "loop2", "loop1", "zram0", "ram0"})
+        kernel.Disk(name, "virtual");
     kernel.Disk("sr0", scsi);
     for (const char* name : {"sda", "sdb", "sdaa"}) {
         const std::string device = std::string("block/") + name + "/device/";
@@ -62,9 +63,13 @@ TEST(LinuxDisks, NumberedInNameOrderAndDescribedFromSysfsAndInquiry) {
     }
     kernel.File("block/sda/removable", "1\n");
     kernel.File("block/vda/serial", "VIRT-1\n");
+    kernel.refused = {"/dev/vda"};  // described from sysfs alone
+    kernel.File("block/vda/size", std::to_string(100 * kCylinder / 512 + 8) + "\n");
+    kernel.File("block/vda/queue/logical_block_size", "512\n");
     kernel.File("block/nvme0n1/device/model", "QEMU NVMe Ctrl  \n");
     kernel.File("block/nvme0n1/device/serial", "NVME-1  \n");
-    kernel.File("block/loop0/loop/backing_file", "/tmp/disk.img\n");
+    kernel.File("block/loop2/loop/backing_file", "/tmp/2.img\n");
+    kernel.File("block/loop10/loop/backing_file", "/tmp/10.img\n");
 
     const struct {
         int type;
@@ -75,7 +80,8 @@ TEST(LinuxDisks, NumberedInNameOrderAndDescribedFromSysfsAndInquiry) {
                     {3, L"ATA     ", L"DISK sdaa", L"SERIAL-80", platform::kBusTypeScsi},
                     {3, L"", L"vda", L"VIRT-1", platform::kBusTypeVirtual},
                     {3, L"", L"QEMU NVMe Ctrl  ", L"NVME-1  ", platform::kBusTypeNvme},
-                    {3, L"", L"loop0", L"/tmp/disk.img", platform::kBusTypeFileBackedVirtual}};
+                    {3, L"", L"loop2", L"/tmp/2.img", platform::kBusTypeFileBackedVirtual},
+                    {3, L"", L"loop10", L"/tmp/10.img", platform::kBusTypeFileBackedVirtual}};
     StoragePhysicalDrive drives(1);
     ASSERT_EQ(drives.GetDriveCount(), std::size(expected));
     for (int n = 0; n < static_cast<int>(std::size(expected)); ++n) {
