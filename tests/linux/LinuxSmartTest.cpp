@@ -128,22 +128,18 @@ struct FaultCase {
 };
 
 TEST_F(LinuxSmart, DeviceAnswersBecomeTheLibrarysCodes) {
+    auto check = [](Bytes sense, Bytes data = {}) {
+        return SgReply{0, kCheckCondition, 0, sense, data};
+    };
     const FaultCase cases[] = {
         {"no SG_IO (virtio, loop, NVMe)", 0xEC, {ENOTTY, 0, 0, {}, {}}, 127},
         {"no SMART feature set", 0xEC, {0, 0, 0, {}, Identify(false)}, 127},
-        {"SCSI disk refuses the opcode",
-         0xEC,
-         {0, kCheckCondition, 0, Fixed(5, 0x20, 0, 0), {}},
-         127},
-        {"registers in fixed sense, no error",
-         0xD8,
-         {0, kCheckCondition, 0, Fixed(1, 0, 0x1D, 0x50), {}},
-         0},
-        {"registers in descriptor sense, no error",
-         0xD1,
-         {0, kCheckCondition, 0, Descriptor(1, 0x50), ThresholdPage()},
-         0},
-        {"threshold page aborted", 0xD1, {0, kCheckCondition, 0, Descriptor(0x0B, 0x51), {}}, 105},
+        {"SCSI disk refuses the opcode", 0xEC, check(Fixed(5, 0x20, 0, 0)), 127},
+        {"registers in fixed sense, no error", 0xD8, check(Fixed(1, 0, 0x1D, 0x50)), 0},
+        {"ENABLE aborted, registers in fixed sense", 0xD8, check(Fixed(0x0B, 0, 0x1D, 0x51)), 127},
+        {"registers in descriptor sense, no error", 0xD1,
+         check(Descriptor(1, 0x50), ThresholdPage()), 0},
+        {"threshold page aborted", 0xD1, check(Descriptor(0x0B, 0x51)), 105},
         {"threshold page lost by the host", 0xD1, {0, 0, 0x07, {}, ThresholdPage()}, 105},
     };
     for (const FaultCase& c : cases) {
