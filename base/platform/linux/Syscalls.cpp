@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace Ovra {
@@ -18,8 +19,11 @@ int RealClose(int fd) {
 int RealIoctl(int fd, unsigned long request, void* argument) {
     return ::ioctl(fd, request, argument);
 }
+int RealStatvfs(const char* path, struct statvfs* info) {
+    return ::statvfs(path, info);
+}
 
-const SyscallTable kReal = {&RealOpen, &RealClose, &RealIoctl};
+const SyscallTable kReal = {&RealOpen, &RealClose, &RealIoctl, &RealStatvfs};
 SyscallTable g_live = kReal;
 }  // namespace
 

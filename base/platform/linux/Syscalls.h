@@ -6,6 +6,7 @@
 
 #include <Ovra/Bases/Export.h>
 
+#include <sys/statvfs.h>
 #include <sys/types.h>
 
 namespace Ovra {
@@ -16,6 +17,7 @@ struct SyscallTable {
     int (*open)(const char* path, int flags);
     int (*close)(int fd);
     int (*ioctl)(int fd, unsigned long request, void* argument);
+    int (*statvfs)(const char* path, struct statvfs* info);
 };
 
 // The live table; never null.
