@@ -77,7 +77,9 @@ std::vector<std::string> MkfsCommand(const FileSystemTool& tool, const MkfsOptio
 
 std::vector<std::string> FuseMountCommand(const FileSystemTool& tool, const std::string& device,
                                           const std::string& mountPoint) {
-    if (Is(tool, "FAT") || Is(tool, "FAT32")) return {"fusefat", "-o", "rw+", device, mountPoint};
+    // fusefat names itself as the source unless told: the mount table must show the device.
+    if (Is(tool, "FAT") || Is(tool, "FAT32"))
+        return {"fusefat", "-o", "rw+,fsname=" + device, device, mountPoint};
     if (Is(tool, "exFAT")) return {"mount", "-t", "exfat-fuse", device, mountPoint};
     if (Is(tool, "NTFS")) return {"ntfs-3g", device, mountPoint};
     return {};

@@ -50,7 +50,7 @@ std::string Value(blkid_probe probe, const char* name) {
 }
 
 bool IsFuse(const std::string& type) {
-    return type == "fuseblk" || type.compare(0, 5, "fuse.") == 0;
+    return type == "fuse" || type == "fuseblk" || type.compare(0, 5, "fuse.") == 0;
 }
 
 // The label the kernel keeps for a mounted file system (ext4, xfs, btrfs); empty when it has none.
