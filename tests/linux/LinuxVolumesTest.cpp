@@ -175,8 +175,6 @@ TEST(LinuxVolumesTest, RefusesWhatItMustNotFormat) {
         FormatThroughModule(utf8_to_tcs(root + "/"), L"FAT32", L"");
         EXPECT_EQ(g_commands, (std::vector<std::pair<int, int>>{{11, 0}}));
     }
-    ::umount2(memory.c_str(), 0);
-    ::umount2(again.c_str(), 0);
     EXPECT_EQ(ReadVolume(volume.Root()).fileSystem, L"ext4");
 }
 

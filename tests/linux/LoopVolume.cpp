@@ -1,10 +1,12 @@
 #include "tests/linux/LoopVolume.h"
 
+#include "base/platform/linux/MountTable.h"
 #include "base/platform/linux/Spawn.h"
 
 #include <sys/mount.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -49,11 +51,17 @@ LoopVolume::LoopVolume(const std::vector<std::string>& mkfs) {
 }
 
 LoopVolume::~LoopVolume() {
-    if (m_device.empty()) return;
-    // The test may have left it mounted, by the kernel or by a FUSE driver.
-    while (::umount2(MountPoint().c_str(), 0) == 0) {
+    // Whatever the test mounted in its folder, by the kernel or a FUSE driver, deepest first; also
+    // after a failed assertion left a second mount behind.
+    const std::string folder = m_scratch.Folder().string() + "/";
+    std::vector<std::string> points;
+    for (const auto& entry : platform::posix::ReadMountTable()) {
+        if (entry.mountPoint.compare(0, folder.size(), folder) == 0)
+            points.push_back(entry.mountPoint);
     }
-    RunProgram({"losetup", "-d", m_device});
+    std::sort(points.rbegin(), points.rend());
+    for (const std::string& point : points) ::umount2(point.c_str(), MNT_DETACH);
+    if (!m_device.empty()) RunProgram({"losetup", "-d", m_device});
 }
 
 }  // namespace linux_test
