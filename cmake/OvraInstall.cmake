@@ -33,6 +33,12 @@ if(TARGET ntp)
     install(DIRECTORY ${PROJECT_SOURCE_DIR}/libntp/include/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 endif()
 
+# On Linux the formatter loads "fmifs.dll" as the libfmifs.so in its own folder.
+if(TARGET fmifs)
+    set_target_properties(fmifs PROPERTIES INSTALL_RPATH "$ORIGIN")
+    install(TARGETS fmifs LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+endif()
+
 if(TARGET ovractl)
     if(NOT WIN32)
         set_target_properties(ovractl PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")

@@ -4,7 +4,7 @@
 # Usage: scripts/test.sh [PRESET...]   (presets: linux linux-asan linux-tsan windows fuzz)
 set -uo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh || exit 1
+bash scripts/setup.sh --all || exit 1
 
 presets=("$@")
 [ ${#presets[@]} -gt 0 ] || presets=(linux linux-asan linux-tsan windows fuzz)

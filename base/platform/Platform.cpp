@@ -56,6 +56,9 @@ int PlatformWrapper::GetDiskFreeSpaceExW(const wchar_t* rootPath, std::uint64_t*
 int PlatformWrapper::SetVolumeLabelW(const wchar_t* rootPath, const wchar_t* label) {
     return m_target->SetVolumeLabelW(rootPath, label);
 }
+std::vector<std::wstring> PlatformWrapper::VolumeRoots() {
+    return m_target->VolumeRoots();
+}
 Module PlatformWrapper::LoadLibraryW(const wchar_t* path) {
     return m_target->LoadLibraryW(path);
 }

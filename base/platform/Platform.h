@@ -14,6 +14,8 @@
 #include <Ovra/Bases/Wait.h>
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace Ovra {
 namespace platform {
@@ -66,6 +68,10 @@ public:
     virtual int GetDiskFreeSpaceExW(const wchar_t* rootPath, std::uint64_t* freeBytesAvailable,
                                     std::uint64_t* totalBytes, std::uint64_t* totalFreeBytes) = 0;
     virtual int SetVolumeLabelW(const wchar_t* rootPath, const wchar_t* label) = 0;
+    // The roots the volume inventory asks about, in no particular order: A:\ to Z:\ on Windows
+    // (whether or not a volume is there); on Linux the mount points of the file systems on block
+    // devices, each with a trailing slash ("/", "/mnt/rec1/"). No Win32 call of this name.
+    virtual std::vector<std::wstring> VolumeRoots() = 0;
 
     // Run-time loading. LoadLibraryW returns null on failure.
     virtual Module LoadLibraryW(const wchar_t* path) = 0;
@@ -140,6 +146,7 @@ public:
     int GetDiskFreeSpaceExW(const wchar_t* rootPath, std::uint64_t* freeBytesAvailable,
                             std::uint64_t* totalBytes, std::uint64_t* totalFreeBytes) override;
     int SetVolumeLabelW(const wchar_t* rootPath, const wchar_t* label) override;
+    std::vector<std::wstring> VolumeRoots() override;
     Module LoadLibraryW(const wchar_t* path) override;
     void* GetProcAddress(Module module, const char* name) override;
     int FreeLibrary(Module module) override;

@@ -1,11 +1,12 @@
-// POSIX backend of the platform seam. Physical disks are answered in base/platform/linux
-// (LinuxDisks); Linux has no drive letters and no formatting library: the other device and volume
-// entries fail cleanly with ERROR_NOT_SUPPORTED. Events, waits and the named mutex are
-// implemented here; the named mutex is an flock()ed file, which the kernel releases when its
-// holder dies.
+// POSIX backend of the platform seam. Physical disks are the block devices of /sys/block
+// (linux/LinuxDisks.cpp); volumes are mounted file systems on block devices
+// (linux/LinuxVolumes.cpp); "fmifs.dll" loads our libfmifs.so. Other device entries fail cleanly
+// with ERROR_NOT_SUPPORTED. Events, waits and the named mutex are implemented here; the named
+// mutex is an flock()ed file, which the kernel releases when its holder dies.
 
 #include "base/platform/Platform.h"
 #include "base/platform/linux/LinuxDisks.h"
+#include "base/platform/linux/LinuxVolumes.h"
 
 #include <Ovra/Bases/StringConv.h>
 
@@ -40,6 +41,11 @@ template <typename T>
 T Fail(std::uint32_t error, T result) {
     t_lastError = error;
     return result;
+}
+
+// 1 for a call that returned no error, 0 with the error kept.
+int Done(std::uint32_t error) {
+    return error == 0 ? 1 : Fail(error, 0);
 }
 
 struct Object {
@@ -139,40 +145,51 @@ public:
         if (posix::IsPhysicalDrivePath(path)) {
             const Handle disk = posix::OpenPhysicalDrive(path, error);
             if (disk != InvalidHandle()) return disk;
+        } else if (Handle volume = posix::OpenVolume(path)) {
+            return volume;
         }
         return Fail(error, InvalidHandle());
     }
     int DeviceIoControl(Handle device, std::uint32_t code, const void* in, std::uint32_t inSize,
                         void* out, std::uint32_t outSize, std::uint32_t* returned) override {
+        if (posix::IsVolumeHandle(device))
+            return Done(posix::VolumeControl(device, code, out, outSize, returned));
         if (!posix::IsDiskHandle(device)) return Fail(kErrorNotSupported, 0);
         const std::uint32_t error =
             posix::DiskControl(device, code, in, inSize, out, outSize, returned);
         return error ? Fail(error, 0) : 1;
     }
     int CloseHandle(Handle handle) override {
-        if (posix::CloseDisk(handle)) return 1;
+        if (posix::CloseDisk(handle) || posix::CloseVolume(handle)) return 1;
         std::lock_guard<std::mutex> lock(g_mu);
         Object* object = Find(handle);
         if (!object) return Fail(kErrorInvalidHandle, 0);
         Unref(object);
         return 1;
     }
-    std::uint32_t GetDriveTypeW(const wchar_t*) override { return 1; }  // DRIVE_NO_ROOT_DIR
-    int GetVolumeInformationW(const wchar_t*, wchar_t*, std::uint32_t, std::uint32_t*,
-                              std::uint32_t*, std::uint32_t*, wchar_t*, std::uint32_t) override {
-        return Fail(kErrorNotSupported, 0);
+    std::uint32_t GetDriveTypeW(const wchar_t* root) override {
+        return posix::VolumeDriveType(root);
     }
-    int GetDiskFreeSpaceExW(const wchar_t*, std::uint64_t*, std::uint64_t*,
-                            std::uint64_t*) override {
-        return Fail(kErrorNotSupported, 0);
+    int GetVolumeInformationW(const wchar_t* root, wchar_t* label, std::uint32_t labelSize,
+                              std::uint32_t* serial, std::uint32_t* maxComponentLength,
+                              std::uint32_t* flags, wchar_t* name,
+                              std::uint32_t nameSize) override {
+        return Done(posix::VolumeInformation(root, label, labelSize, serial, maxComponentLength,
+                                             flags, name, nameSize));
     }
-    int SetVolumeLabelW(const wchar_t*, const wchar_t*) override {
-        return Fail(kErrorNotSupported, 0);
+    int GetDiskFreeSpaceExW(const wchar_t* root, std::uint64_t* freeToCaller, std::uint64_t* total,
+                            std::uint64_t* totalFree) override {
+        return Done(posix::VolumeFreeSpace(root, freeToCaller, total, totalFree));
     }
+    int SetVolumeLabelW(const wchar_t* root, const wchar_t* label) override {
+        return Done(posix::SetVolumeLabel(root, label));
+    }
+    std::vector<std::wstring> VolumeRoots() override { return posix::VolumeRoots(); }
 
     Module LoadLibraryW(const wchar_t* path) override {
         if (!path) return Fail<Module>(kErrorInvalidParameter, nullptr);
-        void* module = ::dlopen(tcs_to_utf8(path).c_str(), RTLD_NOW | RTLD_LOCAL);
+        void* module =
+            ::dlopen(tcs_to_utf8(posix::LibraryPath(path)).c_str(), RTLD_NOW | RTLD_LOCAL);
         return module ? module : Fail<Module>(kErrorModNotFound, nullptr);
     }
     void* GetProcAddress(Module module, const char* name) override {

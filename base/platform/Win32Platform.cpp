@@ -91,6 +91,12 @@ public:
     int SetVolumeLabelW(const wchar_t* rootPath, const wchar_t* label) override {
         return ::SetVolumeLabelW(rootPath, label) ? 1 : 0;
     }
+    std::vector<std::wstring> VolumeRoots() override {
+        std::vector<std::wstring> roots;
+        for (wchar_t letter = L'A'; letter <= L'Z'; ++letter)
+            roots.push_back({letter, L':', L'\\'});
+        return roots;
+    }
 
     Module LoadLibraryW(const wchar_t* path) override { return ::LoadLibraryW(path); }
     void* GetProcAddress(Module module, const char* name) override {

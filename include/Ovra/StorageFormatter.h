@@ -27,7 +27,11 @@ public:
 
 // Formats volumes through the system formatting library (fmifs.dll), one format at a time across
 // all threads and processes (named mutex), and maps file-system names to codes:
-//   "FAT" 2, "FAT32" 3, "NTFS" 5, "Ext3" 7, "UDFS" 15; 0 for an empty or unknown name.
+//   "FAT" 2, "FAT32" 3, "NTFS" 5, "Ext3" 7, "UDFS" 15, and on Linux "ext4" 16, "xfs" 17,
+//   "btrfs" 18; 0 for an empty or unknown name (exFAT among them).
+// On Linux "fmifs.dll" is the libfmifs.so installed beside this library: it formats the block
+// device mounted at the root (a mount point with a trailing slash, such as /mnt/rec1/) with the
+// file system's mkfs and mounts it again at the same point.
 //
 // Format results, tested in this order: 138 no observer; 136 another format holds the lock;
 // 121 the root fails the volume check; 105 the library or an entry point is missing; 121 the code

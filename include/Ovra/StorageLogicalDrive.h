@@ -19,13 +19,20 @@ struct OVRA_PLATFORM_MISC_API LogicalDrive {
     int fileSystem = 0;  // file-system code (StorageFormatter::GetFileSystem)
     unsigned long long totalSize = 0;
     unsigned long long freeSize = 0;  // free to the calling user (quotas honoured)
+    // The volume serial number. On Linux it is folded from the file system's UUID as libblkid
+    // reads it: FAT and exFAT have an 8-hex-digit UUID ("1A2B-3C4D"), read as the 32-bit number
+    // it spells (0x1A2B3C4D, as Windows shows it); NTFS's 16-digit UUID is its 64-bit serial,
+    // of which the low 32 bits are taken (as Windows does); any other UUID gives the XOR of its
+    // 32-bit words (the 32 hex digits of ext4, xfs or btrfs as four words, dashes ignored).
     unsigned int serialNumber = 0;
-    std::wstring root;        // "C:\", also the key
+    std::wstring root;        // "C:\"; on Linux the mount point with a trailing slash; the key
     std::wstring volumeName;  // label, empty when none
 };
 
 // A snapshot of the volumes A:\ to Z:\ that answer the volume-information and free-space queries,
 // ordered by root. A position is the rank in that order, not the letter's place in the alphabet.
+// On Linux the volumes are the mounted file systems on block devices, under their mount points
+// ("/", "/mnt/rec1/"); the file system, label and serial come from the device, not the mount.
 // Roots are compared exactly: "c:\" and "C:" do not find "C:\". No lock: one thread at a time.
 class OVRA_PLATFORM_MISC_API StorageLogicalDrive {
 public:
@@ -59,7 +66,8 @@ public:
     int GetDriveTypeW(const std::wstring& root) const;
     // The position of the root's record, or -1.
     int IsExist(const std::wstring& root);
-    // The letter's distance from A (A:\ 0, Z:\ 25), or -1 when the root is not listed.
+    // The letter's distance from A (A:\ 0, Z:\ 25), or -1 when the root is not listed; a root
+    // without a letter (Linux) gives its position, as IsExist.
     int GetVolumeIndex(const std::wstring& root);
 
 private:

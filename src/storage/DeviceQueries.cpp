@@ -75,9 +75,16 @@ bool QueryPhysicalDisk(std::size_t number, PhysicalDrive& drive) {
     return true;
 }
 
-int QueryVolumeDiskNumber(wchar_t letter) {
-    const wchar_t path[] = {L'\\', L'\\', L'.', L'\\', static_cast<wchar_t>(std::towupper(letter)),
-                            L':',  L'\0'};
+bool IsLetterRoot(const std::wstring& root) {
+    return root.size() == 3 && root[1] == L':' && root[2] == L'\\';
+}
+
+int QueryVolumeDiskNumber(const std::wstring& root) {
+    const std::wstring path =
+        IsLetterRoot(root)
+            ? std::wstring{L'\\', L'\\', L'.', L'\\', static_cast<wchar_t>(std::towupper(root[0])),
+                           L':'}
+            : root;
     DeviceHandle volume(path, kGenericRead);
     if (!volume.IsOpen()) return -1;
     VolumeDiskExtents extents{};

@@ -11,7 +11,17 @@ struct FileSystemRow {
 };
 
 const FileSystemRow kFileSystems[] = {
-    {L"FAT", 2}, {L"FAT32", 3}, {L"NTFS", 5}, {L"Ext3", 7}, {L"UDFS", 15},
+    {L"FAT", 2},
+    {L"FAT32", 3},
+    {L"NTFS", 5},
+    {L"Ext3", 7},
+    {L"UDFS", 15},
+#if !defined(_WIN32)
+    // Linux volumes; Windows never names these, and its table stays as it was.
+    {L"ext4", 16},
+    {L"xfs", 17},
+    {L"btrfs", 18},
+#endif
 };
 
 }  // namespace

@@ -31,8 +31,8 @@ StorageLogicalDrive::~StorageLogicalDrive() = default;
 
 void StorageLogicalDrive::Update() {
     m_drives.clear();
-    for (wchar_t letter = L'A'; letter <= L'Z'; ++letter) {
-        const wchar_t root[] = {letter, L':', L'\\', L'\0'};
+    for (const std::wstring& candidate : Sys().VolumeRoots()) {
+        const wchar_t* root = candidate.c_str();
         wchar_t label[kNameBufferSize] = {};
         wchar_t fileSystemName[kNameBufferSize] = {};
         std::uint32_t serial = 0, maxComponentLength = 0, flags = 0;
@@ -45,7 +45,7 @@ void StorageLogicalDrive::Update() {
         LogicalDrive drive;
         // -1 (unknown disk) widens to all bits set.
         drive.driveIndex = static_cast<std::size_t>(
-            static_cast<long long>(storage::QueryVolumeDiskNumber(letter)));
+            static_cast<long long>(storage::QueryVolumeDiskNumber(candidate)));
         drive.fileSystem = StorageFormatter::GetFileSystem(
             std::wstring(fileSystemName, wcsnlen(fileSystemName, kNameBufferSize)));
         drive.totalSize = total;
@@ -129,7 +129,8 @@ int StorageLogicalDrive::IsExist(const std::wstring& root) {
 
 int StorageLogicalDrive::GetVolumeIndex(const std::wstring& root) {
     if (m_drives.find(root) == m_drives.end()) return -1;
-    return static_cast<int>(root[0] - L'A');
+    // A root without a letter (a Linux mount point) has its position instead.
+    return storage::IsLetterRoot(root) ? static_cast<int>(root[0] - L'A') : IsExist(root);
 }
 
 }  // namespace Ovra

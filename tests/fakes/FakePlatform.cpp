@@ -315,6 +315,16 @@ int FakePlatform::SetVolumeLabelW(const wchar_t* rootPath, const wchar_t* label)
     return 1;
 }
 
+std::vector<std::wstring> FakePlatform::VolumeRoots() {
+    std::vector<std::wstring> roots;
+    for (wchar_t letter = L'A'; letter <= L'Z'; ++letter) roots.push_back({letter, L':', L'\\'});
+    Lock lock(m_mutex);
+    for (const auto& volume : m_volumes) {
+        if (!(volume.first.size() == 3 && volume.first[1] == L':')) roots.push_back(volume.first);
+    }
+    return roots;
+}
+
 Module FakePlatform::LoadLibraryW(const wchar_t* path) {
     const std::wstring name = Text(path);
     if (Refused({"LoadLibraryW", name, {}, {}})) return nullptr;

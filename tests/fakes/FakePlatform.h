@@ -143,6 +143,7 @@ public:
     int GetDiskFreeSpaceExW(const wchar_t* rootPath, std::uint64_t* freeBytesAvailable,
                             std::uint64_t* totalBytes, std::uint64_t* totalFreeBytes) override;
     int SetVolumeLabelW(const wchar_t* rootPath, const wchar_t* label) override;
+    std::vector<std::wstring> VolumeRoots() override;  // the letters and other fake roots
     Module LoadLibraryW(const wchar_t* path) override;
     void* GetProcAddress(Module module, const char* name) override;
     int FreeLibrary(Module module) override;

@@ -156,8 +156,7 @@ int RunDemo(int records, bool keep) {
         std::cout << "none readable: no \\\\.\\PHYSICALDRIVEn device answered (this platform has "
                      "none, or access was refused)\n";
     std::cout << "\n== Volumes\n";
-    if (ShowVolumes(false) != 0)
-        std::cout << "none: no drive letter answered the volume queries (this platform has none)\n";
+    if (ShowVolumes(false) != 0) std::cout << "none: no volume answered the volume queries\n";
     std::cout << "\n== SMART, disk 0\n";
     Ovra::HddSmartInfo smart;
     std::map<unsigned char, Ovra::HddSmartAttr> attrs;

@@ -191,7 +191,8 @@ void AddDiskCommands(CLI::App& app, int& exitCode) {
         exitCode = 0;
     });
 
-    CLI::App* volumes = app.add_subcommand("volumes", "Volumes with a drive letter");
+    CLI::App* volumes =
+        app.add_subcommand("volumes", "Volumes: drive letters, or mounted block devices on Linux");
     volumes->add_flag("--json", options->json, "Print JSON lines");
     volumes->callback([&exitCode, options] {
         if (ShowVolumes(options->json) != 0) std::cerr << "ovractl: no volume could be read\n";

@@ -126,8 +126,11 @@ void AddFormatCommands(CLI::App& app, int& exitCode) {
     fs->callback([&exitCode, options] { exitCode = CmdFileSystems(options->json); });
 
     CLI::App* format = app.add_subcommand("format", "Format a volume");
-    format->add_option("root", options->root, "Root path, such as E:\\")->required();
-    format->add_option("--fs", options->fileSystem, "FAT, FAT32, NTFS, Ext3 or UDFS")->required();
+    format->add_option("root", options->root, "Root path, such as E:\\ or /mnt/rec1/")->required();
+    format
+        ->add_option("--fs", options->fileSystem,
+                     "FAT, FAT32, NTFS, Ext3, UDFS; on Linux also ext4, xfs, btrfs")
+        ->required();
     format->add_option("--label", options->label, "Volume label");
     format->add_flag("--quick", options->quick, "Quick format");
     format->add_option("--cluster", options->cluster, "Cluster size in bytes (0: default)");
@@ -135,7 +138,7 @@ void AddFormatCommands(CLI::App& app, int& exitCode) {
     format->callback([&exitCode, options] { exitCode = CmdFormat(*options); });
 
     CLI::App* label = app.add_subcommand("label", "Change a volume's label");
-    label->add_option("root", options->root, "Root path, such as E:\\")->required();
+    label->add_option("root", options->root, "Root path, such as E:\\ or /mnt/rec1/")->required();
     label->add_option("label", options->label, "New label")->required();
     label->callback([&exitCode, options] { exitCode = CmdLabel(*options); });
 }

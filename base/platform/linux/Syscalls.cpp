@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace Ovra {
@@ -24,8 +25,12 @@ ssize_t RealRead(int fd, void* buffer, size_t size) {
 ssize_t RealReadlink(const char* path, char* buffer, size_t size) {
     return ::readlink(path, buffer, size);
 }
+int RealStatvfs(const char* path, struct statvfs* info) {
+    return ::statvfs(path, info);
+}
 
-const SyscallTable kReal = {&RealOpen, &RealClose, &RealIoctl, &RealRead, &RealReadlink};
+const SyscallTable kReal = {&RealOpen, &RealClose,    &RealIoctl,
+                            &RealRead, &RealReadlink, &RealStatvfs};
 SyscallTable g_live = kReal;
 }  // namespace
 

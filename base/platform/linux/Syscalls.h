@@ -6,6 +6,7 @@
 
 #include <Ovra/Bases/Export.h>
 
+#include <sys/statvfs.h>
 #include <sys/types.h>
 
 namespace Ovra {
@@ -18,6 +19,7 @@ struct SyscallTable {
     int (*ioctl)(int fd, unsigned long request, void* argument);
     ssize_t (*read)(int fd, void* buffer, size_t size);
     ssize_t (*readlink)(const char* path, char* buffer, size_t size);
+    int (*statvfs)(const char* path, struct statvfs* info);
 };
 
 // The live table; never null.

@@ -1,0 +1,122 @@
+#include "fmifs/src/VolumeFormat.h"
+
+#include "base/platform/linux/BlockDevices.h"
+#include "base/platform/linux/MountTable.h"
+#include "base/platform/linux/Spawn.h"
+#include "fmifs/src/FileSystemTools.h"
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+namespace Ovra {
+namespace fmifs {
+
+using namespace platform::posix;
+
+namespace {
+
+bool SameOrRelated(dev_t a, dev_t b) {
+    if (a == b) return true;
+    const std::string diskA = WholeDiskOf(a), diskB = WholeDiskOf(b);
+    // A disk and one of its partitions share their whole disk; two partitions of one disk are
+    // separate volumes.
+    return !diskA.empty() && diskA == diskB && (DeviceName(a) == diskA || DeviceName(b) == diskB);
+}
+
+// Another mounted file system on the device, wherever it is mounted (bind mounts included).
+bool DeviceBusyElsewhere(const BlockVolume& volume) {
+    for (const MountEntry& entry : ReadMountTable()) {
+        struct stat info {};
+        if (entry.mountPoint == volume.mount.mountPoint ||
+            ::stat(entry.source.c_str(), &info) != 0 || !S_ISBLK(info.st_mode))
+            continue;
+        if (SameOrRelated(info.st_rdev, volume.device)) return true;
+    }
+    return false;
+}
+
+// A FUSE driver may still hold the device for a moment after its unmount; mkfs needs it alone.
+bool AwaitExclusive(const std::string& device) {
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        const int fd = ::open(device.c_str(), O_RDONLY | O_EXCL | O_CLOEXEC);
+        if (fd >= 0) {
+            ::close(fd);
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+unsigned int SectorSize(const std::string& device) {
+    int size = 512;
+    const int fd = ::open(device.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        if (::ioctl(fd, BLKSSZGET, &size) != 0 || size <= 0) size = 512;
+        ::close(fd);
+    }
+    return static_cast<unsigned int>(size);
+}
+
+// The kernel's driver first; where the kernel has none, the FUSE one.
+bool Mount(const FileSystemTool& tool, const std::string& device, const std::string& point) {
+    if (::mount(device.c_str(), point.c_str(), tool.kernelType, 0, nullptr) == 0) return true;
+    const std::vector<std::string> fuse = FuseMountCommand(tool, device, point);
+    return !fuse.empty() && RunProgram(fuse) == 0;
+}
+
+}  // namespace
+
+bool FormatVolume(const FormatRequest& request, const ProgressSink& progress) {
+    const FileSystemTool* tool = FindTool(request.fileSystem);
+    BlockVolume volume;
+    if (!tool || !FindBlockVolume(request.root, volume) || volume.mount.mountPoint == "/" ||
+        DeviceBusyElsewhere(volume))
+        return false;
+    const std::string& device = volume.mount.source;
+    const std::string& point = volume.mount.mountPoint;
+
+    bool going = progress(0);
+    if (!going || ::umount2(point.c_str(), 0) != 0) return false;
+    MkfsOptions options;
+    options.device = device;
+    options.label = request.label;
+    options.quick = request.quick;
+    options.clusterSize = request.clusterSize;
+    options.sectorSize = SectorSize(device);
+    bool made = AwaitExclusive(device);
+    if (made) {
+        ProgressParser parser;
+        unsigned int reported = 0;
+        const int status = RunProgram(MkfsCommand(*tool, options), [&](const std::string& chunk) {
+            const int percent = parser.Feed(chunk);
+            // 100 waits for the mount; the tools' stages may each count from 0 again.
+            if (going && percent > static_cast<int>(reported) && percent < 100) {
+                reported = static_cast<unsigned int>(percent);
+                going = progress(reported);
+            }
+            return going;
+        });
+        made = status == 0 && going;
+    }
+    if (!made) {
+        // Put back whatever is on the device now, so that the volume does not vanish.
+        RunProgram({"mount", device, point});
+        return false;
+    }
+    if (!Mount(*tool, device, point)) return false;
+    BlockVolume mounted;
+    if (!FindBlockVolume(request.root, mounted)) return false;
+    progress(100);
+    return true;
+}
+
+}  // namespace fmifs
+}  // namespace Ovra
