@@ -20,6 +20,12 @@ std::uint32_t SimDevice::SelectorOf(std::uint32_t code, const Bytes& input) {
     if (code == kStorageQueryProperty && input.size() >= 4) {
         std::uint32_t propertyId = 0;
         std::memcpy(&propertyId, input.data(), 4);
+        if ((propertyId == 49 || propertyId == 50) && input.size() >= 20) {
+            std::uint32_t dataType = 0, value = 0;  // STORAGE_PROTOCOL_SPECIFIC_DATA at 8
+            std::memcpy(&dataType, input.data() + 12, 4);
+            std::memcpy(&value, input.data() + 16, 4);
+            return NvmeSelector(propertyId, dataType, value);
+        }
         return propertyId;
     }
     return 0;

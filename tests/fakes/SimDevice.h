@@ -30,10 +30,18 @@ inline std::uint32_t AtaSelector(std::uint8_t features, std::uint8_t command) {
     return features | command << 8u;
 }
 
+// Selector of a protocol-specific storage query (property 49 or 50): the property id, the NVMe
+// data type and the request value (log page or identify CNS).
+inline std::uint32_t NvmeSelector(std::uint32_t property, std::uint32_t dataType,
+                                  std::uint32_t value) {
+    return property | dataType << 8u | value << 16u;
+}
+
 class SimDevice {
 public:
     // What tells requests of one code apart: the ATA features and command registers of the SMART
-    // requests (AtaSelector), the property id of the storage query; 0 for every other request.
+    // requests (AtaSelector), the property id of the storage query (NvmeSelector for the
+    // protocol-specific ones); 0 for every other request.
     static std::uint32_t SelectorOf(std::uint32_t code, const Bytes& input);
 
     SimDevice& Answer(std::uint32_t code, std::uint32_t selector, Bytes reply);

@@ -5,7 +5,6 @@
 #include "ValueText.h"
 
 #include <Ovra/Bases/Clock.h>
-#include <Ovra/DiskHealth.h>
 #include <Ovra/HddSmartInfo.h>
 #include <Ovra/StorageFormatter.h>
 #include <Ovra/StorageLogicalDrive.h>
@@ -90,7 +89,10 @@ public:
         if (!m_options.json)
             std::cout << "-- cycle " << m_cycles << ": " << all.size() << " disk(s)\n";
         for (const auto& disk : all) PrintSmart(disk.first, disk.second, m_options.json);
-        if (m_log) Record(all);
+        if (m_log) {
+            if (int rc = m_log->RecordCycle(Ovra::GetCurTime(), all))
+                Fail("cannot record the cycle", LibraryCodeText(rc), rc);
+        }
         std::cout.flush();
         if (m_options.disk >= 0) info->AddCheckDisk(static_cast<std::size_t>(m_options.disk));
         if (m_options.cycles > 0 && m_cycles >= m_options.cycles) {
@@ -105,18 +107,6 @@ public:
     }
 
 private:
-    // Raw values, temperature and verdict come from a full health reading of each disk read.
-    void Record(const std::map<std::size_t, Readings>& all) {
-        const long long now = Ovra::GetCurTime();
-        for (const auto& disk : all) {
-            Ovra::DiskHealth health;
-            const long long number = static_cast<long long>(disk.first);
-            Ovra::ReadDiskHealth(number, health);
-            if (int rc = m_log->Record(now, number, health))
-                Fail("cannot record disk " + std::to_string(number), LibraryCodeText(rc), rc);
-        }
-    }
-
     const DiskOptions& m_options;
     HealthLog* m_log;
     int m_cycles = 0;

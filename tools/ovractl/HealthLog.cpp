@@ -69,6 +69,20 @@ int HealthLog::Record(long long time, long long disk, const Ovra::DiskHealth& he
     return m_log.Insert(rows);
 }
 
+int HealthLog::RecordCycle(
+    long long time,
+    const std::map<std::size_t, std::map<unsigned char, Ovra::HddSmartAttr>>& snapshot) {
+    int first = 0;
+    for (const auto& disk : snapshot) {
+        Ovra::DiskHealth health;
+        const long long number = static_cast<long long>(disk.first);
+        Ovra::ReadDiskHealth(number, health);
+        const int rc = Record(time, number, health);
+        if (!first) first = rc;
+    }
+    return first;
+}
+
 int HealthLog::History(long long disk, long long id, std::vector<HealthSample>& samples) {
     std::wstring clause;
     if (disk >= 0) clause = L"WHERE Disk = " + std::to_wstring(disk);

@@ -5,8 +5,11 @@
 // back. Uses only the exported LogService and DiskHealth.
 
 #include <Ovra/DiskHealth.h>
+#include <Ovra/HddSmartInfo.h>
 #include <Ovra/LogService.h>
 
+#include <cstddef>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -33,6 +36,11 @@ public:
     int Open(const std::wstring& path);
     // Writes the records of one reading of `disk`, all or none.
     int Record(long long time, long long disk, const Ovra::DiskHealth& health);
+    // Reads the health of every disk of a monitor cycle's snapshot (raw values, temperature and
+    // verdict are not in the snapshot) and records it. 0, or the first failure to record.
+    int RecordCycle(
+        long long time,
+        const std::map<std::size_t, std::map<unsigned char, Ovra::HddSmartAttr>>& snapshot);
     // The readings of `disk` and attribute `id` (each -1: all), by disk, attribute and time.
     int History(long long disk, long long id, std::vector<HealthSample>& samples);
     // For retention settings: the service the records go to.
