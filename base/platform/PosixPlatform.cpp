@@ -1,9 +1,11 @@
-// POSIX backend of the platform seam. Linux has no drive letters, no SMART pass-through of the
-// Windows kind and no formatting library: device and volume entries fail cleanly with
-// ERROR_NOT_SUPPORTED. Events, waits and the named mutex are implemented here; the named mutex is
-// an flock()ed file, which the kernel releases when its holder dies.
+// POSIX backend of the platform seam. Physical disks are answered in base/platform/linux
+// (LinuxDisks); Linux has no drive letters and no formatting library: the other device and volume
+// entries fail cleanly with ERROR_NOT_SUPPORTED. Events, waits and the named mutex are
+// implemented here; the named mutex is an flock()ed file, which the kernel releases when its
+// holder dies.
 
 #include "base/platform/Platform.h"
+#include "base/platform/linux/LinuxDisks.h"
 
 #include <Ovra/Bases/StringConv.h>
 
@@ -131,15 +133,24 @@ bool IsReady(Object* object) {
 
 class PosixPlatform final : public Platform {
 public:
-    Handle CreateFileW(const wchar_t*, std::uint32_t, std::uint32_t, std::uint32_t,
+    Handle CreateFileW(const wchar_t* path, std::uint32_t, std::uint32_t, std::uint32_t,
                        std::uint32_t) override {
-        return Fail(kErrorNotSupported, InvalidHandle());
+        std::uint32_t error = kErrorNotSupported;
+        if (posix::IsPhysicalDrivePath(path)) {
+            const Handle disk = posix::OpenPhysicalDrive(path, error);
+            if (disk != InvalidHandle()) return disk;
+        }
+        return Fail(error, InvalidHandle());
     }
-    int DeviceIoControl(Handle, std::uint32_t, const void*, std::uint32_t, void*, std::uint32_t,
-                        std::uint32_t*) override {
-        return Fail(kErrorNotSupported, 0);
+    int DeviceIoControl(Handle device, std::uint32_t code, const void* in, std::uint32_t inSize,
+                        void* out, std::uint32_t outSize, std::uint32_t* returned) override {
+        if (!posix::IsDiskHandle(device)) return Fail(kErrorNotSupported, 0);
+        const std::uint32_t error =
+            posix::DiskControl(device, code, in, inSize, out, outSize, returned);
+        return error ? Fail(error, 0) : 1;
     }
     int CloseHandle(Handle handle) override {
+        if (posix::CloseDisk(handle)) return 1;
         std::lock_guard<std::mutex> lock(g_mu);
         Object* object = Find(handle);
         if (!object) return Fail(kErrorInvalidHandle, 0);

@@ -18,8 +18,14 @@ int RealClose(int fd) {
 int RealIoctl(int fd, unsigned long request, void* argument) {
     return ::ioctl(fd, request, argument);
 }
+ssize_t RealRead(int fd, void* buffer, size_t size) {
+    return ::read(fd, buffer, size);
+}
+ssize_t RealReadlink(const char* path, char* buffer, size_t size) {
+    return ::readlink(path, buffer, size);
+}
 
-const SyscallTable kReal = {&RealOpen, &RealClose, &RealIoctl};
+const SyscallTable kReal = {&RealOpen, &RealClose, &RealIoctl, &RealRead, &RealReadlink};
 SyscallTable g_live = kReal;
 }  // namespace
 

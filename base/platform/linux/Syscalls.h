@@ -16,6 +16,8 @@ struct SyscallTable {
     int (*open)(const char* path, int flags);
     int (*close)(int fd);
     int (*ioctl)(int fd, unsigned long request, void* argument);
+    ssize_t (*read)(int fd, void* buffer, size_t size);
+    ssize_t (*readlink)(const char* path, char* buffer, size_t size);
 };
 
 // The live table; never null.
