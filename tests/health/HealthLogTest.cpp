@@ -12,6 +12,7 @@ namespace Ovra {
 namespace {
 
 using namespace testing_health;
+using platform::PhysicalDrivePath;
 
 // Records each cycle as `smart --watch --log` does; then the clock moves on a minute and the
 // disk reallocates four more sectors before the next cycle.
@@ -43,9 +44,8 @@ TEST(HealthLog, ThreeMonitoredCyclesReadBackAsHistory) {
     ASSERT_EQ(log.Open(scratch.WidePath("health.db")), 0);
     Recorder recorder;
     recorder.fake = &fake;
-    recorder.disk =
-        &fake.AddDevice(fakes::PhysicalDrivePath(0), AtaDisk(AttributePage(QemuAttributes())));
     recorder.log = &log;
+    recorder.disk = &fake.AddDevice(PhysicalDrivePath(0), AtaDisk(AttributePage(QemuAttributes())));
     {
         HddSmartInfo monitor;
         monitor.SetObserver(&recorder);
@@ -60,20 +60,17 @@ TEST(HealthLog, ThreeMonitoredCyclesReadBackAsHistory) {
         monitor.SetObserver(nullptr);
     }
 
-    std::vector<ovractl::HealthSample> reallocated, disk0, all;
+    std::vector<ovractl::HealthSample> reallocated, disk0;
     ASSERT_EQ(log.History(0, 5, reallocated), 0);
     ASSERT_EQ(log.History(0, 0, disk0), 0);
-    ASSERT_EQ(log.History(-1, -1, all), 0);
     ASSERT_EQ(reallocated.size(), 3u);
     ASSERT_EQ(disk0.size(), 3u);
-    EXPECT_EQ(all.size(), 3u * (1 + QemuAttributes().size()));
     const wchar_t* verdicts[] = {L"Good", L"Warning", L"Warning"};
     for (int i = 0; i < 3; ++i) {
         const ovractl::HealthSample& r = reallocated[i];
         EXPECT_EQ(std::vector<long long>({r.time, r.value, r.worst, r.raw}),
                   std::vector<long long>({start + 60000 * i, 100, 100, 4 * i}));
         EXPECT_EQ(disk0[i].temperature, 31);
-        EXPECT_EQ(disk0[i].raw, ovractl::HealthSample::kAbsent);
         EXPECT_EQ(disk0[i].verdict, verdicts[i]);
     }
 }

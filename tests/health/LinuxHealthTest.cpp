@@ -14,32 +14,22 @@ namespace {
 
 using namespace testing_health;
 
-Bytes IdentifyWithSmart() {
-    Bytes page = IdentifyPage("OVRA SATA DISK", "OVRA-SATA-0001", false);
-    page[164] = 1;     // word 82 bit 0: SMART
-    page[167] = 0x40;  // word 83: words 82-84 valid
-    return page;
-}
-
-// CHECK CONDITION with the ATA Status Return descriptor: status 50h, LBA mid/high as given.
-testing_linux::SgReply Registers(std::uint8_t mid, std::uint8_t high) {
-    return {
-        0,
-        2,
-        0,
-        {0x72, 1, 0, 0x1D, 0, 0, 0, 14, 0x09, 12, 0, 0, 0, 1, 0, 1, 0, mid, 0, high, 0xA0, 0x50},
-        {}};
-}
-
 TEST(LinuxHealth, ReturnStatusRegistersReachTheVerdict) {
     testing_linux::FakeKernel kernel;
     kernel.Disk("sda", "pci0000:00/0000:00:1f.2/ata1/host0/target0:0:0/0:0:0:0");
     kernel.sg = [](const Bytes& cdb) {
         testing_linux::SgReply reply;
-        if (cdb[14] == 0xEC) reply.data = IdentifyWithSmart();
-        if (cdb[4] == 0xDA) reply = Registers(0xF4, 0x2C);
-        if (cdb[4] == 0xD0) reply.data = AttributePage({{190, 0x22, 69, 69, 31}});
-        if (cdb[4] == 0xD1) reply.data = ThresholdPage({{190, 50}});
+        Bytes identify = IdentifyPage("OVRA SATA DISK", "", false);
+        identify[164] = 1;     // word 82 bit 0: SMART
+        identify[167] = 0x40;  // word 83: word 82 valid
+        reply.data = cdb[4] == 0xD0   ? AttributePage({{190, 0x22, 69, 69, 31}})
+                     : cdb[4] == 0xD1 ? ThresholdPage({})
+                                      : identify;
+        if (cdb[4] != 0xDA) return reply;
+        // CHECK CONDITION with the ATA Status Return descriptor: LBA mid/high F4h/2Ch.
+        reply.status = 2;
+        reply.sense = {0x72, 1, 0, 0x1D, 0, 0, 0,    14, 0x09, 12,   0,
+                       0,    0, 1, 0,    1, 0, 0xF4, 0,  0x2C, 0xA0, 0x50};
         return reply;
     };
     DiskHealth health;
