@@ -33,13 +33,6 @@ struct FakePlatform::OpenDevice {
     std::wstring path;
 };
 
-struct FakePlatform::ModuleEntry {
-    FakeModule module;
-    int loaded = 0;
-    int loads = 0;
-    int frees = 0;
-};
-
 // ---------------------------------------------------------------------------- WaitGate
 
 std::uint64_t WaitGate::Entered() const {
@@ -129,22 +122,12 @@ void FakePlatform::RefuseClock(bool refuse) {
     }
 }
 
-std::vector<Call> FakePlatform::Calls() const {
-    Lock lock(m_mutex);
-    return m_calls;
-}
-
 std::vector<Call> FakePlatform::CallsNamed(const std::string& name) const {
     std::vector<Call> result;
     for (const Call& call : Calls()) {
         if (call.name == name) result.push_back(call);
     }
     return result;
-}
-
-void FakePlatform::ClearCalls() {
-    Lock lock(m_mutex);
-    m_calls.clear();
 }
 
 void FakePlatform::EnableWaitGate(bool enable) {
@@ -161,32 +144,6 @@ SimDevice& FakePlatform::AddDevice(const std::wstring& path, SimDevice device) {
     auto& slot = m_devices[path];
     slot = std::make_shared<SimDevice>(std::move(device));
     return *slot;
-}
-
-void FakePlatform::RemoveDevice(const std::wstring& path) {
-    Lock lock(m_mutex);
-    m_devices.erase(path);
-}
-
-int FakePlatform::OpenHandleCount() const {
-    Lock lock(m_mutex);
-    return static_cast<int>(m_openDevices.size());
-}
-
-void FakePlatform::AddVolume(const std::wstring& root, const FakeVolume& volume) {
-    Lock lock(m_mutex);
-    m_volumes[root] = volume;
-}
-
-void FakePlatform::RemoveVolume(const std::wstring& root) {
-    Lock lock(m_mutex);
-    m_volumes.erase(root);
-}
-
-FakeVolume* FakePlatform::Volume(const std::wstring& root) {
-    Lock lock(m_mutex);
-    auto it = m_volumes.find(root);
-    return it == m_volumes.end() ? nullptr : &it->second;
 }
 
 const FakeVolume* FakePlatform::FindVolume(const std::wstring& root) const {
@@ -208,36 +165,10 @@ int FakePlatform::LoadedModuleCount() const {
     return loaded;
 }
 
-int FakePlatform::LoadCount(const std::wstring& path) const {
+int FakePlatform::ModuleCount(const std::wstring& path, int ModuleEntry::*count) const {
     Lock lock(m_mutex);
     auto it = m_modules.find(path);
-    return it == m_modules.end() ? 0 : it->second->loads;
-}
-
-int FakePlatform::FreeCount(const std::wstring& path) const {
-    Lock lock(m_mutex);
-    auto it = m_modules.find(path);
-    return it == m_modules.end() ? 0 : it->second->frees;
-}
-
-void FakePlatform::SetTime(long long time) {
-    Lock lock(m_mutex);
-    m_time = time;
-}
-
-long long FakePlatform::Time() const {
-    Lock lock(m_mutex);
-    return m_time;
-}
-
-std::vector<long long> FakePlatform::ClockSets() const {
-    Lock lock(m_mutex);
-    return m_clockSets;
-}
-
-std::vector<std::wstring> FakePlatform::ZoneSets() const {
-    Lock lock(m_mutex);
-    return m_zoneSets;
+    return it == m_modules.end() ? 0 : (*it->second).*count;
 }
 
 // --- the seam
@@ -416,12 +347,8 @@ std::uint32_t FakePlatform::WaitForMultipleObjects(std::uint32_t count, const Ha
                  {}})) {
         return platform::kWaitFailed;
     }
-    bool gated;
-    {
-        Lock lock(m_mutex);
-        gated = m_gateEnabled;
-    }
-    gated = gated && !waitAll && milliseconds != 0 && milliseconds != platform::kInfinite;
+    const bool gated =
+        Read(m_gateEnabled) && !waitAll && milliseconds != 0 && milliseconds != platform::kInfinite;
     if (gated) {
         // Objects that are signalled already win without entering the gate.
         const std::uint32_t now = Target().WaitForMultipleObjects(count, handles, 0, 0);
@@ -436,8 +363,7 @@ int FakePlatform::ReleaseMutex(Handle mutex) {
 
 long long FakePlatform::GetCurTime() {
     Refused({"GetCurTime", L"", {}, {}});  // the clock cannot fail
-    Lock lock(m_mutex);
-    return m_time;
+    return Read(m_time);
 }
 
 int FakePlatform::SetCurTime(long long time) {

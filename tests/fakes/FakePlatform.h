@@ -83,28 +83,35 @@ public:
     SimDevice& AddDevice(const std::wstring& path, const std::shared_ptr<SimDevice>& device) {
         return AddDevice(path, *device);
     }
-    void RemoveDevice(const std::wstring& path);
-    int OpenHandleCount() const;
-    void AddVolume(const std::wstring& root, const FakeVolume& volume);
-    void RemoveVolume(const std::wstring& root);
-    FakeVolume* Volume(const std::wstring& root);  // null when absent
+    void RemoveDevice(const std::wstring& path) { Erase(m_devices, path); }
+    int OpenHandleCount() const { return static_cast<int>(Read(m_openDevices).size()); }
+    void AddVolume(const std::wstring& root, const FakeVolume& volume) {
+        Lock lock(m_mutex);
+        m_volumes[root] = volume;
+    }
+    void RemoveVolume(const std::wstring& root) { Erase(m_volumes, root); }
+    FakeVolume* Volume(const std::wstring& root) {  // null when absent
+        Lock lock(m_mutex);
+        return const_cast<FakeVolume*>(FindVolume(root));
+    }
     void AddModule(const std::wstring& path, const FakeModule& module);
-    int LoadedModuleCount() const;                  // fake libraries loaded and not freed
-    int LoadCount(const std::wstring& path) const;  // successful loads and frees of one library
-    int FreeCount(const std::wstring& path) const;
+    int LoadedModuleCount() const;  // fake libraries loaded and not freed
+    // Successful loads and frees of one library.
+    int LoadCount(const std::wstring& path) const { return ModuleCount(path, &ModuleEntry::loads); }
+    int FreeCount(const std::wstring& path) const { return ModuleCount(path, &ModuleEntry::frees); }
 
     // --- clock
-    void SetTime(long long time);
-    long long Time() const;
-    std::vector<long long> ClockSets() const;
-    std::vector<std::wstring> ZoneSets() const;  // their key names
+    void SetTime(long long time) { Write(m_time, time); }
+    long long Time() const { return Read(m_time); }
+    std::vector<long long> ClockSets() const { return Read(m_clockSets); }
+    std::vector<std::wstring> ZoneSets() const { return Read(m_zoneSets); }  // their key names
     // SetCurTime and SetTimeZone fail (FailAlways) or work again.
     void RefuseClock(bool refuse);
 
     // --- recording
-    std::vector<Call> Calls() const;
+    std::vector<Call> Calls() const { return Read(m_calls); }
     std::vector<Call> CallsNamed(const std::string& name) const;
-    void ClearCalls();
+    void ClearCalls() { Write(m_calls, {}); }
 
     // --- faults: the `nth` call (1-based, counted from now) of `name` fails with `error`; with
     // `request`, only DeviceIoControl calls of that request code count. FailAlways fails every
@@ -151,7 +158,10 @@ public:
 
 private:
     struct OpenDevice;
-    struct ModuleEntry;
+    struct ModuleEntry {
+        FakeModule module;
+        int loaded = 0, loads = 0, frees = 0;
+    };
     struct FaultRule {
         std::string name;
         std::int64_t request;
@@ -159,6 +169,23 @@ private:
         std::uint32_t error;
     };
     using Lock = std::lock_guard<std::mutex>;
+
+    template <typename T>
+    T Read(const T& field) const {
+        Lock lock(m_mutex);
+        return field;
+    }
+    template <typename T>
+    void Write(T& field, T value) {
+        Lock lock(m_mutex);
+        field = std::move(value);
+    }
+    template <typename Map>
+    void Erase(Map& map, const std::wstring& key) {
+        Lock lock(m_mutex);
+        map.erase(key);
+    }
+    int ModuleCount(const std::wstring& path, int ModuleEntry::*count) const;
 
     // Records the call; true, with the last error set, when a fault rule fails it.
     bool Refused(Call call);
