@@ -31,15 +31,13 @@ struct SgReply {
 class FakeKernel {
 public:
     FakeKernel() { s_current = this; }
-    ~FakeKernel() { s_current = nullptr; }
 
     // Block device `name` whose sysfs device sits at /sys/devices/`devicePath`.
     void Disk(const std::string& name, const std::string& devicePath) {
-        namespace fs = std::filesystem;
-        const fs::path below = fs::path("devices") / devicePath / "block" / name;
-        fs::create_directories(m_sys.Folder() / below);
-        fs::create_directories(m_sys.Path("block"));
-        fs::create_directory_symlink(".." / below, m_sys.Path("block/" + name));
+        const auto below = std::filesystem::path("devices") / devicePath / "block" / name;
+        std::filesystem::create_directories(m_sys.Folder() / below);
+        std::filesystem::create_directories(m_sys.Path("block"));
+        std::filesystem::create_directory_symlink(".." / below, m_sys.Path("block/" + name));
     }
     void File(const std::string& path, const std::string& text) {  // relative to /sys
         std::filesystem::create_directories(m_sys.Path(path).parent_path());
@@ -49,24 +47,22 @@ public:
     std::function<SgReply(const Bytes& cdb)> sg;
     std::vector<Bytes> cdbs;
     std::uint64_t bytes = 0;
+    std::string refused;  // a /dev node that opens with EPERM
 
 private:
     static const int kDeviceFd = 9000;
+    static const platform::posix::SyscallTable& Real() { return platform::posix::RealSyscalls(); }
     static std::string InSys(const char* path) {
         return s_current->m_sys.Folder().string() + (path + 4);
     }
     static int Open(const char* path, int flags) {
+        if (path == s_current->refused) return errno = EPERM, -1;
         if (std::strncmp(path, "/dev/", 5) == 0) return kDeviceFd;
-        if (std::strncmp(path, "/sys/", 5) == 0)
-            return platform::posix::RealSyscalls().open(InSys(path).c_str(), flags);
-        errno = ENOENT;
-        return -1;
+        return Real().open(InSys(path).c_str(), flags);  // /sys only
     }
-    static int Close(int fd) {
-        return fd == kDeviceFd ? 0 : platform::posix::RealSyscalls().close(fd);
-    }
+    static int Close(int fd) { return fd == kDeviceFd ? 0 : Real().close(fd); }
     static ssize_t Readlink(const char* path, char* buffer, size_t size) {
-        return platform::posix::RealSyscalls().readlink(InSys(path).c_str(), buffer, size);
+        return Real().readlink(InSys(path).c_str(), buffer, size);
     }
     static int Ioctl(int, unsigned long request, void* argument) {
         FakeKernel& k = *s_current;
@@ -80,11 +76,9 @@ private:
         io.status = reply.status;
         io.host_status = reply.host;
         io.driver_status = reply.sense.empty() ? 0 : 0x08;
-        io.sb_len_wr =
-            static_cast<unsigned char>(std::min<std::size_t>(reply.sense.size(), io.mx_sb_len));
-        std::copy_n(reply.sense.begin(), io.sb_len_wr, io.sbp);
-        std::copy_n(reply.data.begin(), std::min<std::size_t>(reply.data.size(), io.dxfer_len),
-                    static_cast<std::uint8_t*>(io.dxferp));
+        io.sb_len_wr = static_cast<unsigned char>(reply.sense.size());  // both fit
+        std::copy(reply.sense.begin(), reply.sense.end(), io.sbp);
+        std::copy(reply.data.begin(), reply.data.end(), static_cast<std::uint8_t*>(io.dxferp));
         return 0;
     }
 

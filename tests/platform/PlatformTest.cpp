@@ -44,8 +44,7 @@ TEST(Platform, WaitingOnSeveralEventsTimesOut) {
 #if !defined(_WIN32)
 TEST(Platform, PosixBackendRefusesDevicesAndVolumesCleanly) {
     platform::Platform& sys = DefaultPlatform();
-    EXPECT_EQ(sys.CreateFileW(L"\\\\.\\PHYSICALDRIVE0", 0xC0000000, 3, 3, 0),
-              platform::InvalidHandle());
+    EXPECT_EQ(sys.CreateFileW(L"\\\\.\\CdRom0", 0xC0000000, 3, 3, 0), platform::InvalidHandle());
     EXPECT_EQ(sys.GetLastError(), platform::kErrorNotSupported);
     std::uint64_t total = 0;
     EXPECT_EQ(sys.GetDiskFreeSpaceExW(L"C:\\", nullptr, &total, nullptr), 0);
