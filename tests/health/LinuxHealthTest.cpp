@@ -19,17 +19,20 @@ TEST(LinuxHealth, ReturnStatusRegistersReachTheVerdict) {
     kernel.Disk("sda", "pci0000:00/0000:00:1f.2/ata1/host0/target0:0:0/0:0:0:0");
     kernel.sg = [](const Bytes& cdb) {
         testing_linux::SgReply reply;
+        if (cdb.size() != 16) return reply;  // INQUIRY: nothing to say
         Bytes identify = IdentifyPage("OVRA SATA DISK", "", false);
         identify[164] = 1;     // word 82 bit 0: SMART
         identify[167] = 0x40;  // word 83: word 82 valid
-        reply.data = cdb[4] == 0xD0   ? AttributePage({{190, 0x22, 69, 69, 31}})
-                     : cdb[4] == 0xD1 ? ThresholdPage({})
-                                      : identify;
-        if (cdb[4] != 0xDA) return reply;
+        if (cdb[14] == 0xEC) reply.data = identify;
+        if (cdb[14] == 0xB0 && cdb[4] == 0xD0)
+            reply.data = AttributePage({{190, 0x22, 69, 69, 31}});
+        if (cdb[14] == 0xB0 && cdb[4] == 0xD1) reply.data = ThresholdPage({});
+        if (cdb[14] != 0xB0 || cdb[4] != 0xDA) return reply;
         // CHECK CONDITION with the ATA Status Return descriptor: LBA mid/high F4h/2Ch.
         reply.status = 2;
-        reply.sense = {0x72, 1, 0, 0x1D, 0, 0, 0,    14, 0x09, 12,   0,
-                       0,    0, 1, 0,    1, 0, 0xF4, 0,  0x2C, 0xA0, 0x50};
+        reply.sense = {0x72, 1, 0, 0x1D, 0, 0, 0, 14};
+        const Bytes registers = {0x09, 12, 0, 0, 0, 1, 0, 1, 0, 0xF4, 0, 0x2C, 0xA0, 0x50};
+        reply.sense.insert(reply.sense.end(), registers.begin(), registers.end());
         return reply;
     };
     DiskHealth health;
