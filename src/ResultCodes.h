@@ -18,6 +18,7 @@ const int kMissing = 122;  // a prerequisite is missing (no table, ...)
 const int kNoSmart = 127;
 const int kBusy = 136;  // another format is in progress
 const int kNoObserver = 138;
+const int kBadChecksum = 139;  // a device data page failed its checksum
 
 struct CodeText {
     int code;
@@ -37,6 +38,7 @@ const CodeText kCodeTexts[] = {
     {kNoSmart, "SMART is not available"},
     {kBusy, "another format is in progress"},
     {kNoObserver, "no format observer"},
+    {kBadChecksum, "a data page from the device failed its checksum"},
 };
 
 // The text of `code`; null for a number the interface does not define.

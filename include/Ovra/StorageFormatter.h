@@ -35,13 +35,14 @@ public:
 //
 // Format results, tested in this order: 138 no observer; 136 another format holds the lock;
 // 121 the root fails the volume check; 105 the library or an entry point is missing; 121 the code
-// is not in the table; 105 the library cannot be called after all (its FormatEx entry is gone, or
-// the drive type of the root cannot be determined); 0 the library was called.
+// is not in the table; 0 the library was called. When the library cannot be called after all (its
+// FormatEx entry is gone, or the drive type of the root cannot be determined) the result is 0
+// too, without any event.
 //
 // The lock is never left held: every early result releases it, the library's completion report
-// releases it, and when the library returns without that report Format releases it before
-// sending event 0. A Format called from inside an observer event (the same thread, while its own
-// format runs) returns 136 instead of starting a second format.
+// releases it, and when the library returns without that report (or is not called) Format
+// releases it, before sending event 0. A Format called from inside an observer event (the same
+// thread, while its own format runs) returns 136 instead of starting a second format.
 //
 // Copies share the loaded library; it is freed once, with the last copy. Destroying any formatter
 // clears the process-wide observer.
@@ -97,7 +98,7 @@ private:
     void Release();
 
     void* m_fmifsModule;    // null when the library or an entry point is missing
-    LibraryShare* m_share;  // copies sharing m_fmifsModule; null with it
+    LibraryShare* m_share;  // this copy's hold on the shared library; null with m_fmifsModule
 
     static Mutex s_aMutex;
     static StorageFormatterObserver* s_pObserver;

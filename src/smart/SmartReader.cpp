@@ -1,6 +1,6 @@
 #include "src/smart/SmartReader.h"
 
-#include "base/platform/Platform.h"
+#include "base/platform/DeviceHandle.h"
 #include "src/ResultCodes.h"
 #include "src/smart/SmartIoctl.h"
 #include "src/smart/SmartPages.h"
@@ -21,16 +21,15 @@ using platform::Sys;
 const unsigned char kMonitoredIds[] = {1,   2,   3,   4,   5,   7,   9,   10,  11,  12,  13, 193,
                                        194, 195, 196, 197, 198, 199, 200, 202, 221, 228, 0};
 
-const std::uint32_t kGenericReadWrite = 0xC0000000;
-const std::uint32_t kShareReadWrite = 3;
-const std::uint32_t kOpenExisting = 3;
-
+// Opened by hand rather than with DeviceHandle: a null handle (127) must stay apart from a failed
+// open (121), which DeviceHandle folds together.
 Handle OpenSmartDevice(std::size_t disk) {
     wchar_t path[30];
     // The device number is the low 32 bits, printed signed.
     const int number = static_cast<int>(static_cast<std::uint32_t>(disk));
     std::swprintf(path, sizeof(path) / sizeof(path[0]), L"\\\\.\\PHYSICALDRIVE%d", number);
-    return Sys().CreateFileW(path, kGenericReadWrite, kShareReadWrite, kOpenExisting, 0);
+    return Sys().CreateFileW(path, platform::kGenericRead | platform::kGenericWrite,
+                             platform::kFileShareReadWrite, platform::kOpenExisting, 0);
 }
 
 SENDCMDINPARAMS SmartCommand(std::size_t disk, std::uint8_t features, std::uint32_t bufferSize) {

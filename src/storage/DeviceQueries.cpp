@@ -2,7 +2,7 @@
 
 #include <Ovra/Bases/StringConv.h>
 
-#include "base/platform/Platform.h"
+#include "base/platform/DeviceHandle.h"
 #include "src/storage/DeviceDescriptor.h"
 #include "src/storage/StorageRecords.h"
 
@@ -13,49 +13,21 @@
 namespace Ovra {
 namespace storage {
 
-using platform::Sys;
-
-namespace {
-
-// A device handle closed when it goes out of scope.
-class DeviceHandle {
-public:
-    DeviceHandle(const std::wstring& path, std::uint32_t access)
-        : m_handle(Sys().CreateFileW(path.c_str(), access, kFileShareReadWrite, kOpenExisting, 0)) {
-        if (m_handle == platform::InvalidHandle()) m_handle = nullptr;
-    }
-    ~DeviceHandle() {
-        if (m_handle) Sys().CloseHandle(m_handle);
-    }
-    DeviceHandle(const DeviceHandle&) = delete;
-    DeviceHandle& operator=(const DeviceHandle&) = delete;
-
-    bool IsOpen() const { return m_handle != nullptr; }
-    bool Control(std::uint32_t code, const void* in, std::uint32_t inSize, void* out,
-                 std::uint32_t outSize) {
-        std::uint32_t returned = 0;
-        return Sys().DeviceIoControl(m_handle, code, in, inSize, out, outSize, &returned) != 0;
-    }
-
-private:
-    platform::Handle m_handle;
-};
-
-}  // namespace
+using platform::DeviceHandle;
+using platform::kGenericRead;
+using platform::kGenericWrite;
 
 bool QueryPhysicalDisk(std::size_t number, PhysicalDrive& drive) {
-    DeviceHandle device(L"\\\\.\\PHYSICALDRIVE" + std::to_wstring(number),
-                        kGenericRead | kGenericWrite);
+    DeviceHandle device(platform::PhysicalDrivePath(number), kGenericRead | kGenericWrite);
     if (!device.IsOpen()) return false;
 
+    // The output length is the Size field of the zeroed descriptor, set to the whole buffer.
     std::uint8_t descriptor[kDeviceDescriptorBufferSize] = {};
     const std::uint32_t bufferSize = kDeviceDescriptorBufferSize;
     std::memcpy(descriptor + offsetof(StorageDeviceDescriptor, size), &bufferSize,
                 sizeof bufferSize);
     StoragePropertyQuery query{};  // StorageDeviceProperty, PropertyStandardQuery
-    std::uint32_t outSize = 0;
-    std::memcpy(&outSize, descriptor + offsetof(StorageDeviceDescriptor, size), sizeof outSize);
-    if (!device.Control(kIoctlStorageQueryProperty, &query, sizeof query, descriptor, outSize))
+    if (!device.Control(kIoctlStorageQueryProperty, &query, sizeof query, descriptor, bufferSize))
         return false;
     const DeviceIdentity identity = ParseDeviceDescriptor(descriptor, sizeof descriptor);
 
@@ -96,7 +68,7 @@ int QueryVolumeDiskNumber(const std::wstring& root) {
 }
 
 int DriveTypeCode(const std::wstring& root) {
-    const std::uint32_t type = Sys().GetDriveTypeW(root.c_str());
+    const std::uint32_t type = platform::Sys().GetDriveTypeW(root.c_str());
     return type >= 1 && type <= 6 ? static_cast<int>(type) : 0;
 }
 

@@ -1,13 +1,13 @@
 #include <Ovra/StorageFormatter.h>
 
-#include "base/platform/Platform.h"
+#include "base/platform/LoadedModule.h"
 #include "src/ResultCodes.h"
 #include "src/storage/FmifsEntryPoints.h"
 #include "src/storage/StorageRecords.h"
 
-#include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <new>
 
 namespace Ovra {
@@ -29,9 +29,9 @@ const char kQueryAvailableFileSystemFormat[] = "QueryAvailableFileSystemFormat";
 Mutex StorageFormatter::s_aMutex(L"69F5F27F-585B-48b7-91E3-C3816CAF7357");
 StorageFormatterObserver* StorageFormatter::s_pObserver = nullptr;
 
-// The formatter copies that share one loaded library.
+// This formatter's hold on the library that its copies share; the last hold frees it.
 struct StorageFormatter::LibraryShare {
-    std::atomic<long> copies{1};
+    std::shared_ptr<platform::LoadedModule> library;
 };
 
 // One format on this thread, from taking the lock to Format's return. The lock is a recursive
@@ -69,30 +69,25 @@ private:
 };
 
 StorageFormatter::StorageFormatter() : m_fmifsModule(nullptr), m_share(nullptr) {
-    platform::Module module = Sys().LoadLibraryW(kLibraryName);
-    if (!module) return;
-    const bool complete = Sys().GetProcAddress(module, kFormatEx) &&
-                          Sys().GetProcAddress(module, kEnableVolumeCompression) &&
-                          Sys().GetProcAddress(module, kQueryAvailableFileSystemFormat);
-    m_share = complete ? new (std::nothrow) LibraryShare : nullptr;
-    if (!m_share) {
-        Sys().FreeLibrary(module);
-        return;
-    }
-    m_fmifsModule = module;
+    std::shared_ptr<platform::LoadedModule> library = platform::LoadedModule::Load(kLibraryName);
+    if (!library || !library->Symbol(kFormatEx) || !library->Symbol(kEnableVolumeCompression) ||
+        !library->Symbol(kQueryAvailableFileSystemFormat))
+        return;  // an incomplete library is given back at once
+    m_share = new (std::nothrow) LibraryShare{library};
+    if (m_share) m_fmifsModule = library->Get();
 }
 
 StorageFormatter::StorageFormatter(const StorageFormatter& other)
-    : m_fmifsModule(other.m_fmifsModule), m_share(other.m_share) {
-    if (m_share) ++m_share->copies;
+    : m_fmifsModule(nullptr), m_share(nullptr) {
+    *this = other;
 }
 
 StorageFormatter& StorageFormatter::operator=(const StorageFormatter& other) {
-    if (m_share == other.m_share) return *this;  // self, or copies of one library
-    Release();
-    m_fmifsModule = other.m_fmifsModule;
-    m_share = other.m_share;
-    if (m_share) ++m_share->copies;
+    if (this == &other) return *this;
+    LibraryShare* share = other.m_share ? new (std::nothrow) LibraryShare(*other.m_share) : nullptr;
+    Release();  // after the copy: when both hold one library, it stays loaded
+    m_share = share;
+    m_fmifsModule = share ? other.m_fmifsModule : nullptr;
     return *this;
 }
 
@@ -102,10 +97,7 @@ StorageFormatter::~StorageFormatter() {
 }
 
 void StorageFormatter::Release() {
-    if (m_share && --m_share->copies == 0) {
-        Sys().FreeLibrary(m_fmifsModule);
-        delete m_share;
-    }
+    delete m_share;
     m_share = nullptr;
     m_fmifsModule = nullptr;
 }
@@ -135,9 +127,10 @@ int StorageFormatter::Format(const std::wstring& root, int fileSystem, const std
     if (!GetFsName(fileSystem, name)) return result::kNotFound;
 
     auto formatEx =
-        reinterpret_cast<storage::FormatExFunction>(Sys().GetProcAddress(m_fmifsModule, kFormatEx));
+        reinterpret_cast<storage::FormatExFunction>(m_share->library->Symbol(kFormatEx));
     const std::uint32_t driveType = Sys().GetDriveTypeW(root.c_str());
-    if (!formatEx || driveType == 0) return result::kSystemFailed;
+    // The library cannot be called after all: no format, so no report and no event 0.
+    if (!formatEx || driveType == 0) return 0;
     const int mediaCode = driveType == storage::kDriveFixed ? storage::kFmifsFixedMedia
                                                             : storage::kFmifsRemovableMedia;
 
@@ -172,7 +165,7 @@ int StorageFormatter::GetUsableFileSystem(std::deque<int>& fileSystems) {
     if (!m_fmifsModule) return result::kSystemFailed;
     for (unsigned int index = 0; index < kMaxFileSystemFormats; ++index) {
         auto query = reinterpret_cast<storage::QueryAvailableFileSystemFormatFunction>(
-            Sys().GetProcAddress(m_fmifsModule, kQueryAvailableFileSystemFormat));
+            m_share->library->Symbol(kQueryAvailableFileSystemFormat));
         if (!query) break;
         wchar_t name[256] = {};
         unsigned char version = 0;  // major and minor share it: neither is used

@@ -9,11 +9,6 @@
 namespace Ovra {
 namespace storage {
 
-const std::uint32_t kGenericRead = 0x80000000;
-const std::uint32_t kGenericWrite = 0x40000000;
-const std::uint32_t kFileShareReadWrite = 3;  // FILE_SHARE_READ | FILE_SHARE_WRITE
-const std::uint32_t kOpenExisting = 3;
-
 const std::uint32_t kIoctlStorageQueryProperty = 0x002D1400;
 const std::uint32_t kIoctlDiskGetDriveGeometry = 0x00070000;
 const std::uint32_t kIoctlVolumeGetVolumeDiskExtents = 0x00560000;

@@ -1,6 +1,8 @@
 #include "tests/fakes/FakePlatform.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <cwchar>
 
 namespace Ovra {
@@ -27,15 +29,8 @@ void CopyText(const std::wstring& text, wchar_t* buffer, std::uint32_t size) {
 }
 }  // namespace
 
-struct FakePlatform::DeviceHandle {
+struct FakePlatform::OpenDevice {
     std::wstring path;
-};
-
-struct FakePlatform::ModuleEntry {
-    FakeModule module;
-    int loaded = 0;
-    int loads = 0;
-    int frees = 0;
 };
 
 // ---------------------------------------------------------------------------- WaitGate
@@ -90,8 +85,12 @@ FakePlatform::~FakePlatform() {
 bool FakePlatform::Refused(Call call) {
     Lock lock(m_mutex);
     m_calls.push_back(std::move(call));
+    const Call& made = m_calls.back();
     for (auto it = m_faults.begin(); it != m_faults.end(); ++it) {
-        if (it->name != m_calls.back().name) continue;
+        if (it->name != made.name) continue;
+        if (it->request != kAnyRequest &&
+            (made.args.empty() || made.args[0] != static_cast<std::uint64_t>(it->request)))
+            continue;
         if (it->remaining > 0) {
             --it->remaining;
             continue;
@@ -103,9 +102,24 @@ bool FakePlatform::Refused(Call call) {
     return false;
 }
 
-void FakePlatform::FailCall(const std::string& name, int nth, std::uint32_t error) {
+void FakePlatform::FailCall(const std::string& name, int nth, std::uint32_t error,
+                            std::int64_t request) {
     Lock lock(m_mutex);
-    m_faults.push_back({name, nth - 1, error});
+    m_faults.push_back({name, request, nth - 1, error});
+}
+
+void FakePlatform::ClearFaults(const std::string& name) {
+    Lock lock(m_mutex);
+    m_faults.erase(std::remove_if(m_faults.begin(), m_faults.end(),
+                                  [&](const FaultRule& rule) { return rule.name == name; }),
+                   m_faults.end());
+}
+
+void FakePlatform::RefuseClock(bool refuse) {
+    for (const char* name : {"SetCurTime", "SetTimeZone"}) {
+        ClearFaults(name);
+        if (refuse) FailAlways(name, platform::kErrorAccessDenied);
+    }
 }
 
 std::vector<Call> FakePlatform::CallsNamed(const std::string& name) const {
@@ -125,35 +139,16 @@ void FakePlatform::EnableWaitGate(bool enable) {
 
 // --- simulated world
 
-void FakePlatform::AddDevice(const std::wstring& path, std::shared_ptr<FakeDevice> device) {
+SimDevice& FakePlatform::AddDevice(const std::wstring& path, SimDevice device) {
     Lock lock(m_mutex);
-    m_devices[path] = std::move(device);
+    auto& slot = m_devices[path];
+    slot = std::make_shared<SimDevice>(std::move(device));
+    return *slot;
 }
 
-void FakePlatform::RemoveDevice(const std::wstring& path) {
-    Lock lock(m_mutex);
-    m_devices.erase(path);
-}
-
-void FakePlatform::AddVolume(const std::wstring& root, const FakeVolume& volume) {
-    Lock lock(m_mutex);
-    m_volumes[root] = volume;
-}
-
-void FakePlatform::RemoveVolume(const std::wstring& root) {
-    Lock lock(m_mutex);
-    m_volumes.erase(root);
-}
-
-FakeVolume* FakePlatform::Volume(const std::wstring& root) {
-    Lock lock(m_mutex);
+const FakeVolume* FakePlatform::FindVolume(const std::wstring& root) const {
     auto it = m_volumes.find(root);
     return it == m_volumes.end() ? nullptr : &it->second;
-}
-
-void FakePlatform::SetDriveType(const std::wstring& root, std::uint32_t type) {
-    Lock lock(m_mutex);
-    m_driveTypes[root] = type;
 }
 
 void FakePlatform::AddModule(const std::wstring& path, const FakeModule& module) {
@@ -170,23 +165,10 @@ int FakePlatform::LoadedModuleCount() const {
     return loaded;
 }
 
-int FakePlatform::LoadCount(const std::wstring& path) const {
+int FakePlatform::ModuleCount(const std::wstring& path, int ModuleEntry::*count) const {
     Lock lock(m_mutex);
     auto it = m_modules.find(path);
-    return it == m_modules.end() ? 0 : it->second->loads;
-}
-
-int FakePlatform::FreeCount(const std::wstring& path) const {
-    Lock lock(m_mutex);
-    auto it = m_modules.find(path);
-    return it == m_modules.end() ? 0 : it->second->frees;
-}
-
-FakePlatform::ModuleEntry* FakePlatform::FindModule(Module module) {
-    for (auto& entry : m_modules) {
-        if (entry.second.get() == module) return entry.second.get();
-    }
-    return nullptr;
+    return it == m_modules.end() ? 0 : (*it->second).*count;
 }
 
 // --- the seam
@@ -204,7 +186,7 @@ Handle FakePlatform::CreateFileW(const wchar_t* path, std::uint32_t desiredAcces
     Lock lock(m_mutex);
     auto it = m_devices.find(name);
     if (it == m_devices.end()) return Fail(platform::kErrorFileNotFound, platform::InvalidHandle());
-    auto* handle = new DeviceHandle{name};
+    auto* handle = new OpenDevice{name};
     m_openDevices[handle] = it->second;
     return handle;
 }
@@ -213,29 +195,31 @@ int FakePlatform::DeviceIoControl(Handle device, std::uint32_t ioControlCode, co
                                   std::uint32_t inBufferSize, void* outBuffer,
                                   std::uint32_t outBufferSize, std::uint32_t* bytesReturned) {
     const auto* bytes = static_cast<const std::uint8_t*>(inBuffer);
-    std::vector<std::uint8_t> input;
+    Bytes input;
     if (bytes) input.assign(bytes, bytes + inBufferSize);
-    if (Refused({"DeviceIoControl", L"", {ioControlCode, inBufferSize, outBufferSize}, input})) {
-        return 0;
-    }
-    std::shared_ptr<FakeDevice> target;
+    const bool refused =
+        Refused({"DeviceIoControl", L"", {ioControlCode, inBufferSize, outBufferSize}, input});
+    std::shared_ptr<SimDevice> target;
     {
         Lock lock(m_mutex);
-        auto it = m_openDevices.find(static_cast<DeviceHandle*>(device));
-        if (it == m_openDevices.end()) return Fail(platform::kErrorInvalidHandle, 0);
-        target = it->second;
+        auto it = m_openDevices.find(static_cast<OpenDevice*>(device));
+        if (it != m_openDevices.end()) target = it->second;
     }
-    std::uint32_t returned = 0, error = 0;
-    const int ok = target->Control(ioControlCode, inBuffer, inBufferSize, outBuffer, outBufferSize,
-                                   &returned, &error);
+    std::uint32_t returned = 0, error = platform::kErrorInvalidHandle;
+    const int ok =
+        !refused && target &&
+        target->Control(ioControlCode, input, outBuffer, outBufferSize, &returned, &error);
     if (bytesReturned) *bytesReturned = returned;
-    return ok ? ok : Fail(error ? error : platform::kErrorNotSupported, 0);
+    if (ok) return 1;
+    // A failing driver may leave anything in the buffer: none of it may be used.
+    if (outBuffer && returned == 0) std::memset(outBuffer, 0xC2, outBufferSize);
+    return refused ? 0 : Fail(error, 0);
 }
 
 int FakePlatform::CloseHandle(Handle handle) {
     {
         Lock lock(m_mutex);
-        auto it = m_openDevices.find(static_cast<DeviceHandle*>(handle));
+        auto it = m_openDevices.find(static_cast<OpenDevice*>(handle));
         if (it != m_openDevices.end()) {
             m_calls.push_back({"CloseHandle", it->first->path, {}, {}});
             delete it->first;
@@ -251,10 +235,8 @@ std::uint32_t FakePlatform::GetDriveTypeW(const wchar_t* rootPath) {
     const std::wstring root = Text(rootPath);
     if (Refused({"GetDriveTypeW", root, {}, {}})) return 0;
     Lock lock(m_mutex);
-    auto type = m_driveTypes.find(root);
-    if (type != m_driveTypes.end()) return type->second;
-    auto it = m_volumes.find(root);
-    return it == m_volumes.end() ? 1 : it->second.driveType;  // 1: DRIVE_NO_ROOT_DIR
+    const FakeVolume* volume = FindVolume(root);
+    return volume ? volume->driveType : 1;  // 1: DRIVE_NO_ROOT_DIR
 }
 
 int FakePlatform::GetVolumeInformationW(const wchar_t* rootPath, wchar_t* label,
@@ -271,13 +253,11 @@ int FakePlatform::GetVolumeInformationW(const wchar_t* rootPath, wchar_t* label,
         return 0;
     }
     Lock lock(m_mutex);
-    auto it = m_volumes.find(root);
-    if (it == m_volumes.end() || it->second.failVolumeInformation) {
-        return Fail(platform::kErrorFileNotFound, 0);
-    }
-    CopyText(it->second.label, label, labelSize);
-    CopyText(it->second.fileSystem, fileSystemName, fileSystemNameSize);
-    if (serialNumber) *serialNumber = it->second.serialNumber;
+    const FakeVolume* volume = FindVolume(root);
+    if (!volume) return Fail(platform::kErrorFileNotFound, 0);
+    CopyText(volume->label, label, labelSize);
+    CopyText(volume->fileSystem, fileSystemName, fileSystemNameSize);
+    if (serialNumber) *serialNumber = volume->serialNumber;
     if (maxComponentLength) *maxComponentLength = 255;
     if (fileSystemFlags) *fileSystemFlags = 0;
     return 1;
@@ -293,13 +273,11 @@ int FakePlatform::GetDiskFreeSpaceExW(const wchar_t* rootPath, std::uint64_t* fr
         return 0;
     }
     Lock lock(m_mutex);
-    auto it = m_volumes.find(root);
-    if (it == m_volumes.end() || it->second.failFreeSpace) {
-        return Fail(platform::kErrorFileNotFound, 0);
-    }
-    if (freeBytesAvailable) *freeBytesAvailable = it->second.freeBytesAvailable;
-    if (totalBytes) *totalBytes = it->second.totalBytes;
-    if (totalFreeBytes) *totalFreeBytes = it->second.totalFreeBytes;
+    const FakeVolume* volume = FindVolume(root);
+    if (!volume) return Fail(platform::kErrorFileNotFound, 0);
+    if (freeBytesAvailable) *freeBytesAvailable = volume->freeBytesAvailable;
+    if (totalBytes) *totalBytes = volume->totalBytes;
+    if (totalFreeBytes) *totalFreeBytes = volume->freeBytesAvailable + 4096;
     return 1;
 }
 
@@ -308,9 +286,7 @@ int FakePlatform::SetVolumeLabelW(const wchar_t* rootPath, const wchar_t* label)
     if (Refused({"SetVolumeLabelW", root + L"|" + Text(label), {}, {}})) return 0;
     Lock lock(m_mutex);
     auto it = m_volumes.find(root);
-    if (it == m_volumes.end() || it->second.refuseRelabel) {
-        return Fail(platform::kErrorAccessDenied, 0);
-    }
+    if (it == m_volumes.end()) return Fail(platform::kErrorFileNotFound, 0);
     it->second.label = Text(label);
     return 1;
 }
@@ -323,6 +299,13 @@ std::vector<std::wstring> FakePlatform::VolumeRoots() {
         if (!(volume.first.size() == 3 && volume.first[1] == L':')) roots.push_back(volume.first);
     }
     return roots;
+}
+
+FakePlatform::ModuleEntry* FakePlatform::FindModule(Module module) {
+    for (auto& entry : m_modules) {
+        if (entry.second.get() == module) return entry.second.get();
+    }
+    return nullptr;
 }
 
 Module FakePlatform::LoadLibraryW(const wchar_t* path) {
@@ -384,6 +367,10 @@ std::uint32_t FakePlatform::WaitForMultipleObjects(std::uint32_t count, const Ha
     return Target().WaitForMultipleObjects(count, handles, waitAll, milliseconds);
 }
 
+int FakePlatform::ReleaseMutex(Handle mutex) {
+    return Refused({"ReleaseMutex", L"", {}, {}}) ? 0 : Target().ReleaseMutex(mutex);
+}
+
 long long FakePlatform::GetCurTime() {
     Refused({"GetCurTime", L"", {}, {}});  // the clock cannot fail
     return Read(m_time);
@@ -392,7 +379,6 @@ long long FakePlatform::GetCurTime() {
 int FakePlatform::SetCurTime(long long time) {
     if (Refused({"SetCurTime", L"", {static_cast<std::uint64_t>(time)}, {}})) return 0;
     Lock lock(m_mutex);
-    if (m_refuseClock) return Fail(platform::kErrorAccessDenied, 0);
     m_clockSets.push_back(time);
     m_time = time;
     return 1;
@@ -402,7 +388,6 @@ int FakePlatform::SetTimeZone(const TimeZone& zone) {
     const std::wstring key(zone.keyName, wcsnlen(zone.keyName, 128));
     if (Refused({"SetTimeZone", key, {}, {}})) return 0;
     Lock lock(m_mutex);
-    if (m_refuseClock) return Fail(platform::kErrorAccessDenied, 0);
     m_zoneSets.push_back(key);
     return 1;
 }

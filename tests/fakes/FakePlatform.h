@@ -1,14 +1,15 @@
 #pragma once
 
-// In-process fakes of the platform seam for tests: a FakePlatform records the device, volume,
-// library, wait and clock calls with their arguments, fails chosen calls, hosts simulated
-// devices, volumes and libraries, keeps a test clock, and can hold finite waits until the test
-// lets them time out (WaitGate), so workers run their cycles exactly when a test says so.
+// In-process fake of the platform seam for tests: records every call with its arguments, fails
+// chosen calls (FailCall), hosts simulated devices, volumes and libraries, keeps a test clock, and
+// can hold finite waits until the test lets them time out (WaitGate), so workers run their cycles
+// exactly when a test says so.
 //
 // Events and named mutexes stay real (forwarded to the default backend): threads really block
 // and wake, only time is simulated.
 
 #include "base/platform/Platform.h"
+#include "tests/fakes/SimDevice.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -23,11 +24,7 @@ namespace fakes {
 
 using platform::Handle;
 using platform::Module;
-
-// The device path of physical disk `n`, as the library forms it: \\.\PHYSICALDRIVEn.
-inline std::wstring PhysicalDrivePath(long long n) {
-    return L"\\\\.\\PHYSICALDRIVE" + std::to_wstring(n);
-}
+using platform::PhysicalDrivePath;
 
 // One call as it reached the seam.
 struct Call {
@@ -37,28 +34,15 @@ struct Call {
     std::vector<std::uint8_t> input;  // DeviceIoControl: the input bytes
 };
 
-// A device behind a path such as \\.\PHYSICALDRIVE0. Answers DeviceIoControl requests.
-class FakeDevice {
-public:
-    virtual ~FakeDevice() = default;
-    // Nonzero on success; on failure sets *error to a Windows error code.
-    virtual int Control(std::uint32_t code, const void* in, std::uint32_t inSize, void* out,
-                        std::uint32_t outSize, std::uint32_t* bytesReturned,
-                        std::uint32_t* error) = 0;
-};
-
-// A mounted volume behind a root path such as C:\.
+// A mounted volume behind a root path such as C:\. Its volume-wide free count is
+// freeBytesAvailable + 4096, so a caller that asks for the wrong figure is seen.
 struct FakeVolume {
     std::wstring label;
     std::wstring fileSystem = L"NTFS";
     std::uint32_t serialNumber = 0;
     std::uint64_t totalBytes = 0;
     std::uint64_t freeBytesAvailable = 0;
-    std::uint64_t totalFreeBytes = 0;
     std::uint32_t driveType = 3;  // DRIVE_FIXED
-    bool refuseRelabel = false;
-    bool failVolumeInformation = false;
-    bool failFreeSpace = false;
 };
 
 // A loadable library: its exported symbols by name.
@@ -70,8 +54,7 @@ struct FakeModule {
 // INFINITE, and waits whose objects are signalled, behave as usual.
 class WaitGate {
 public:
-    // Number of gated waits entered since the gate was created.
-    std::uint64_t Entered() const;
+    std::uint64_t Entered() const;  // gated waits entered so far
     // Blocks until at least `count` gated waits have been entered; false after `limitMs`.
     bool AwaitEntered(std::uint64_t count, unsigned int limitMs = 10000) const;
     // Lets `count` gated waits (present or future) end with WAIT_TIMEOUT.
@@ -90,38 +73,56 @@ private:
 
 class FakePlatform : public platform::PlatformWrapper {
 public:
+    static const std::int64_t kAnyRequest = -1;
+
     FakePlatform();  // forwards to the default backend
     ~FakePlatform() override;
 
     // --- simulated world
-    void AddDevice(const std::wstring& path, std::shared_ptr<FakeDevice> device);
-    void RemoveDevice(const std::wstring& path);
+    SimDevice& AddDevice(const std::wstring& path, SimDevice device = SimDevice());
+    SimDevice& AddDevice(const std::wstring& path, const std::shared_ptr<SimDevice>& device) {
+        return AddDevice(path, *device);
+    }
+    void RemoveDevice(const std::wstring& path) { Erase(m_devices, path); }
     int OpenHandleCount() const { return static_cast<int>(Read(m_openDevices).size()); }
-    void AddVolume(const std::wstring& root, const FakeVolume& volume);
-    void RemoveVolume(const std::wstring& root);
-    FakeVolume* Volume(const std::wstring& root);                     // null when absent
-    void SetDriveType(const std::wstring& root, std::uint32_t type);  // for paths without volume
+    void AddVolume(const std::wstring& root, const FakeVolume& volume) {
+        Lock lock(m_mutex);
+        m_volumes[root] = volume;
+    }
+    void RemoveVolume(const std::wstring& root) { Erase(m_volumes, root); }
+    FakeVolume* Volume(const std::wstring& root) {  // null when absent
+        Lock lock(m_mutex);
+        return const_cast<FakeVolume*>(FindVolume(root));
+    }
     void AddModule(const std::wstring& path, const FakeModule& module);
     int LoadedModuleCount() const;  // fake libraries loaded and not freed
-    int LoadCount(const std::wstring& path) const;
-    int FreeCount(const std::wstring& path) const;
+    // Successful loads and frees of one library.
+    int LoadCount(const std::wstring& path) const { return ModuleCount(path, &ModuleEntry::loads); }
+    int FreeCount(const std::wstring& path) const { return ModuleCount(path, &ModuleEntry::frees); }
 
     // --- clock
     void SetTime(long long time) { Write(m_time, time); }
     long long Time() const { return Read(m_time); }
-    void RefuseClock(bool refuse) { Write(m_refuseClock, refuse); }  // SetCurTime, SetTimeZone fail
     std::vector<long long> ClockSets() const { return Read(m_clockSets); }
     std::vector<std::wstring> ZoneSets() const { return Read(m_zoneSets); }  // their key names
+    // SetCurTime and SetTimeZone fail (FailAlways) or work again.
+    void RefuseClock(bool refuse);
 
     // --- recording
     std::vector<Call> Calls() const { return Read(m_calls); }
     std::vector<Call> CallsNamed(const std::string& name) const;
     void ClearCalls() { Write(m_calls, {}); }
 
-    // --- faults: the `nth` call (1-based, counted from now) of `name` fails with `error`;
-    // FailAlways makes every call of it fail.
-    void FailCall(const std::string& name, int nth, std::uint32_t error);
-    void FailAlways(const std::string& name, std::uint32_t error) { FailCall(name, 0, error); }
+    // --- faults: the `nth` call (1-based, counted from now) of `name` fails with `error`; with
+    // `request`, only DeviceIoControl calls of that request code count. FailAlways fails every
+    // such call until ClearFaults(name).
+    void FailCall(const std::string& name, int nth, std::uint32_t error,
+                  std::int64_t request = kAnyRequest);
+    void FailAlways(const std::string& name, std::uint32_t error,
+                    std::int64_t request = kAnyRequest) {
+        FailCall(name, 0, error, request);
+    }
+    void ClearFaults(const std::string& name);
 
     // --- waits
     WaitGate& Gate() { return m_gate; }
@@ -150,17 +151,22 @@ public:
     int ResetEvent(Handle event) override;
     std::uint32_t WaitForMultipleObjects(std::uint32_t count, const Handle* handles, int waitAll,
                                          std::uint32_t milliseconds) override;
+    int ReleaseMutex(Handle mutex) override;
     long long GetCurTime() override;
     int SetCurTime(long long time) override;
     int SetTimeZone(const TimeZone& zone) override;
     std::uint32_t GetLastError() override;
 
 private:
-    struct DeviceHandle;
-    struct ModuleEntry;
+    struct OpenDevice;
+    struct ModuleEntry {
+        FakeModule module;
+        int loaded = 0, loads = 0, frees = 0;
+    };
     struct FaultRule {
         std::string name;
-        int remaining;  // calls before the failing one; -1: every call
+        std::int64_t request;
+        int remaining;  // matching calls before the failing one; -1: every call
         std::uint32_t error;
     };
     using Lock = std::lock_guard<std::mutex>;
@@ -175,20 +181,26 @@ private:
         Lock lock(m_mutex);
         field = std::move(value);
     }
+    template <typename Map>
+    void Erase(Map& map, const std::wstring& key) {
+        Lock lock(m_mutex);
+        map.erase(key);
+    }
+    int ModuleCount(const std::wstring& path, int ModuleEntry::*count) const;
+
     // Records the call; true, with the last error set, when a fault rule fails it.
     bool Refused(Call call);
-    ModuleEntry* FindModule(Module module);  // under m_mutex
+    const FakeVolume* FindVolume(const std::wstring& root) const;  // under m_mutex
+    ModuleEntry* FindModule(Module module);                        // under m_mutex
 
     mutable std::mutex m_mutex;
     std::vector<Call> m_calls;
     std::vector<FaultRule> m_faults;
-    std::map<std::wstring, std::shared_ptr<FakeDevice>> m_devices;
-    std::map<DeviceHandle*, std::shared_ptr<FakeDevice>> m_openDevices;
+    std::map<std::wstring, std::shared_ptr<SimDevice>> m_devices;
+    std::map<OpenDevice*, std::shared_ptr<SimDevice>> m_openDevices;
     std::map<std::wstring, FakeVolume> m_volumes;
-    std::map<std::wstring, std::uint32_t> m_driveTypes;
     std::map<std::wstring, std::unique_ptr<ModuleEntry>> m_modules;
     long long m_time = 1700000000000LL;
-    bool m_refuseClock = false;
     std::vector<long long> m_clockSets;
     std::vector<std::wstring> m_zoneSets;
     bool m_gateEnabled = false;

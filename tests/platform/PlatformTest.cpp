@@ -1,5 +1,4 @@
 #include "base/platform/Platform.h"
-#include "tests/fakes/FakePlatform.h"
 
 #include <gtest/gtest.h>
 
@@ -9,23 +8,6 @@ namespace Ovra {
 namespace {
 
 using platform::DefaultPlatform;
-using platform::Sys;
-
-TEST(Platform, InstallingAFakeReplacesAndRestoresTheDefault) {
-    EXPECT_EQ(&Sys(), &DefaultPlatform());
-    {
-        fakes::FakePlatform fake;
-        platform::ScopedPlatform scope(fake);
-        EXPECT_EQ(&Sys(), &fake);
-        {
-            fakes::FakePlatform inner;
-            platform::ScopedPlatform nested(inner);
-            EXPECT_EQ(&Sys(), &inner);
-        }
-        EXPECT_EQ(&Sys(), &fake);
-    }
-    EXPECT_EQ(&Sys(), &DefaultPlatform());
-}
 
 TEST(Platform, RuntimeLoadingFindsSystemLibrariesAndRefusesMissingOnes) {
     platform::Platform& sys = DefaultPlatform();

@@ -1,9 +1,10 @@
 #include "DiskCommands.h"
 
+#include "HealthLog.h"
 #include "Output.h"
-#include "SmartNames.h"
 #include "ValueText.h"
 
+#include <Ovra/Bases/Clock.h>
 #include <Ovra/HddSmartInfo.h>
 #include <Ovra/StorageFormatter.h>
 #include <Ovra/StorageLogicalDrive.h>
@@ -25,7 +26,9 @@ struct DiskOptions {
     bool json = false;
     long long disk = -1;
     int watchSeconds = 0;
-    int cycles = 0;  // 0: until interrupted
+    int cycles = 0;       // 0: until interrupted
+    std::string logPath;  // with --watch: record every cycle in this log database
+    unsigned long long retentionMinutes = 0;
 };
 
 std::string DriveTypeName(int type) {
@@ -44,11 +47,11 @@ void PrintSmart(std::size_t disk, const Readings& attrs, bool json) {
         const bool failing = a.threshold != 0 && a.value <= a.threshold;
         const std::string state = failing ? "FAILING" : "ok";
         nlohmann::json object{
-            {"disk", disk},     {"id", a.id},       {"name", SmartAttributeName(a.id)},
+            {"disk", disk},     {"id", a.id},       {"name", Utf8(Ovra::SmartAttributeName(a.id))},
             {"value", a.value}, {"worst", a.worst}, {"threshold", a.threshold},
             {"flags", a.flags}, {"state", state}};
         table.Add(
-            {std::to_string(a.id), SmartAttributeName(a.id), std::to_string(a.value),
+            {std::to_string(a.id), Utf8(Ovra::SmartAttributeName(a.id)), std::to_string(a.value),
              std::to_string(a.worst), std::to_string(a.threshold), std::to_string(a.flags), state},
             object);
     }
@@ -78,7 +81,7 @@ int CmdSmartNow(const DiskOptions& o) {
 // cycle (a queued disk is read once), and says when the wanted number of cycles has been shown.
 class SmartPrinter : public Ovra::HddSmartInfoObserver {
 public:
-    explicit SmartPrinter(const DiskOptions& options) : m_options(options) {}
+    SmartPrinter(const DiskOptions& options, HealthLog* log) : m_options(options), m_log(log) {}
     void OnSmartAttrUpdate(Ovra::HddSmartInfo* info) override {
         std::map<std::size_t, Readings> all;
         info->GetSmartAttr(all);
@@ -86,6 +89,10 @@ public:
         if (!m_options.json)
             std::cout << "-- cycle " << m_cycles << ": " << all.size() << " disk(s)\n";
         for (const auto& disk : all) PrintSmart(disk.first, disk.second, m_options.json);
+        if (m_log) {
+            if (int rc = m_log->RecordCycle(Ovra::GetCurTime(), all))
+                Fail("cannot record the cycle", LibraryCodeText(rc), rc);
+        }
         std::cout.flush();
         if (m_options.disk >= 0) info->AddCheckDisk(static_cast<std::size_t>(m_options.disk));
         if (m_options.cycles > 0 && m_cycles >= m_options.cycles) {
@@ -101,6 +108,7 @@ public:
 
 private:
     const DiskOptions& m_options;
+    HealthLog* m_log;
     int m_cycles = 0;
     std::mutex m_mutex;
     std::condition_variable m_done;
@@ -108,8 +116,18 @@ private:
 };
 
 int CmdSmartWatch(const DiskOptions& o) {
+    std::unique_ptr<HealthLog> log;
+    if (!o.logPath.empty()) {
+        log.reset(new HealthLog);
+        if (int rc = log->Open(Wide(o.logPath)))
+            return Fail("cannot open " + o.logPath, LibraryCodeText(rc), rc);
+        if (o.retentionMinutes) {
+            log->Service().SetRetentionTime(o.retentionMinutes);
+            log->Service().EnableRetention(1);
+        }
+    }
     Ovra::HddSmartInfo smart;
-    SmartPrinter printer(o);
+    SmartPrinter printer(o, log.get());
     smart.SetObserver(&printer);
     if (o.disk >= 0) {
         smart.AddCheckDisk(static_cast<std::size_t>(o.disk));
@@ -205,6 +223,12 @@ void AddDiskCommands(CLI::App& app, int& exitCode) {
     smart->add_option("--watch", options->watchSeconds, "Run the monitor, printing every cycle")
         ->check(CLI::Range(1, 32));
     smart->add_option("--cycles", options->cycles, "With --watch: stop after this many cycles")
+        ->check(CLI::PositiveNumber);
+    smart->add_option("--log", options->logPath,
+                      "With --watch: record every cycle in this log database (health history)");
+    smart
+        ->add_option("--retention", options->retentionMinutes,
+                     "With --log: delete records older than this many minutes")
         ->check(CLI::PositiveNumber);
     smart->add_flag("--json", options->json, "Print JSON lines");
     smart->callback([&exitCode, options] {

@@ -4,7 +4,7 @@
 
 namespace ovractl {
 
-// ovractl disks | volumes | smart [DISK] [--watch SECONDS]
+// ovractl disks | volumes | smart [DISK] [--watch SECONDS [--log DB [--retention MINUTES]]]
 void AddDiskCommands(CLI::App& app, int& exitCode);
 
 // Shared with the demo: print the inventories; nonzero when the platform reported nothing.

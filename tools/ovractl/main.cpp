@@ -3,6 +3,7 @@
 #include "DemoCommand.h"
 #include "DiskCommands.h"
 #include "FormatCommands.h"
+#include "HealthCommands.h"
 #include "LogCommands.h"
 #include "Output.h"
 #include "TimeCommands.h"
@@ -26,6 +27,7 @@ int main(int argc, char** argv) {
         if (entry.code) footer += "  " + std::to_string(entry.code) + " " + entry.text + "\n";
     footer +=
         "or the tool's own: 64 usage, 65 bad input, 66 missing file or folder, 75 cancelled.\n"
+        "health: 0 Good, 1 Warning, 2 Failing, 3 Unknown (see health --help).\n"
         "With no command, ovractl runs the demo.";
     app.footer(footer);
     app.require_subcommand(0, 1);
@@ -33,6 +35,7 @@ int main(int argc, char** argv) {
     ovractl::AddDemoCommand(app, exitCode);
     ovractl::AddLogCommands(app, exitCode);
     ovractl::AddDiskCommands(app, exitCode);
+    ovractl::AddHealthCommands(app, exitCode);
     ovractl::AddFormatCommands(app, exitCode);
     ovractl::AddTimeCommands(app, exitCode);
     try {

@@ -3,6 +3,7 @@
 #include "base/platform/WinIoctl.h"
 #include "base/platform/linux/DiskDescriptor.h"
 #include "base/platform/linux/DiskList.h"
+#include "base/platform/linux/LinuxHealthIoctl.h"
 #include "base/platform/linux/LinuxSmart.h"
 #include "base/platform/linux/Syscalls.h"
 #include "base/platform/linux/SysfsFiles.h"
@@ -156,13 +157,18 @@ std::uint32_t DiskControl(Handle handle, std::uint32_t code, const void* in, std
     const Disk& disk = *static_cast<Disk*>(handle);
     switch (code) {
         case kIoctlStorageQueryProperty:
-            return QueryProperty(disk, in, inSize, out, outSize, count);
+            if (!IsNvmeProtocolQuery(in, inSize))
+                return QueryProperty(disk, in, inSize, out, outSize, count);
+            if (disk.fd < 0) return kErrorAccessDenied;
+            return NvmeProtocolQuery(disk.fd, in, inSize, out, outSize, count);
         case kIoctlDiskGetDriveGeometry:
             return Geometry(disk, out, outSize, count);
         case kSmartGetVersion:
         case kSmartSendDriveCommand:
         case kSmartRcvDriveData:
             if (disk.fd < 0) return kErrorAccessDenied;
+            if (code == kSmartSendDriveCommand && IsSmartReturnStatus(in, inSize))
+                return SmartReturnStatus(disk.fd, out, outSize, count);
             return SmartControl(disk.fd, code, in, inSize, out, outSize, count);
         default:
             return kErrorNotSupported;

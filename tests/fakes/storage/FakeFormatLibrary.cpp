@@ -21,17 +21,17 @@ struct FakeFormatLibrary::Entry {
             std::lock_guard<std::mutex> lock(library.m_mutex);
             library.m_calls.push_back({root, mediaCode, fileSystem, label, quick, clusterSize});
         }
-        for (unsigned int percent : library.progress) Report(callback, 0, &percent);
-        if (library.during) library.during();
-        if (library.completion == Completion::kNone) return;
-        unsigned char succeeded = library.completion == Completion::kSuccess ? 1 : 0;
-        Report(callback, 11, &succeeded);
-    }
-
-    static void Report(Callback callback, int command, void* data) {
-        const int answer = callback(command, 0, data);
-        std::lock_guard<std::mutex> lock(g_library->m_mutex);
-        g_library->m_callbackResults.push_back(answer);
+        for (const auto& report : library.reports) {
+            if (report.first == kRunHook) {
+                library.hook();
+                continue;
+            }
+            unsigned int percent = report.second;
+            unsigned char flag = static_cast<unsigned char>(report.second);
+            const int answer = callback(report.first, 0, report.first ? &flag : (void*)&percent);
+            std::lock_guard<std::mutex> lock(library.m_mutex);
+            library.m_callbackResults.push_back(answer);
+        }
     }
 
     static unsigned char EnableVolumeCompression(wchar_t*, unsigned short) { return 0; }
@@ -40,11 +40,10 @@ struct FakeFormatLibrary::Entry {
                                                         unsigned char* major, unsigned char* minor,
                                                         unsigned char* latest) {
         if (index >= g_library->formats.size()) return 0;
-        const AvailableFormat& format = g_library->formats[index];
-        std::wcsncpy(name, format.name.c_str(), 255);
+        std::wcsncpy(name, g_library->formats[index].first.c_str(), 255);
         *major = 1;
         *minor = 2;
-        *latest = format.latest ? 1 : 0;
+        *latest = g_library->formats[index].second ? 1 : 0;
         return 1;
     }
 };

@@ -8,6 +8,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace Ovra {
@@ -15,22 +16,17 @@ namespace fakes {
 
 struct FormatExCall {
     std::wstring root;
-    int mediaCode = 0;
+    int mediaCode;
     std::wstring fileSystem;
     std::wstring label;
-    int quick = 0;
-    unsigned int clusterSize = 0;
-};
-
-struct AvailableFormat {
-    std::wstring name;
-    bool latest;
+    int quick;
+    unsigned int clusterSize;
 };
 
 class FakeFormatLibrary {
 public:
-    enum class Completion { kSuccess, kFailure, kNone };
     static const wchar_t kPath[];  // "fmifs.dll"
+    static const int kRunHook = -1;
 
     FakeFormatLibrary();
     ~FakeFormatLibrary();
@@ -40,12 +36,13 @@ public:
     // The library's symbols, but for the one named `missing`.
     FakeModule Module(const std::string& missing = "") const;
 
-    // Script, set before formatting: FormatEx reports each percentage, then runs `during` (if
-    // set), then its completion.
-    std::vector<unsigned int> progress;
-    Completion completion = Completion::kSuccess;
-    std::function<void()> during;
-    std::vector<AvailableFormat> formats;
+    // Script, set before formatting: FormatEx calls back with each (command, value) in turn (the
+    // value as a 32-bit percentage for command 0, a one-byte flag otherwise); a command kRunHook
+    // runs `hook` instead.
+    std::vector<std::pair<int, unsigned int>> reports{{0, 100}, {11, 1}};
+    std::function<void()> hook;
+    // QueryAvailableFileSystemFormat lists these names with their latest-version flags.
+    std::vector<std::pair<std::wstring, bool>> formats;
 
     std::vector<FormatExCall> FormatCalls() const;
     std::vector<int> CallbackResults() const;  // what the formatter's callback answered

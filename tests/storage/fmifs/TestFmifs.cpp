@@ -18,12 +18,6 @@ void CopyText(wchar_t* target, std::size_t capacity, const wchar_t* text) {
     target[capacity - 1] = L'\0';
 }
 
-void Report(Callback callback, int command, void* data) {
-    const int answer = callback(command, 0, data);
-    if (g_control.callbackResultCount < 32)
-        g_control.callbackResults[g_control.callbackResultCount++] = answer;
-}
-
 }  // namespace
 
 extern "C" {
@@ -33,22 +27,19 @@ __declspec(dllexport) TestFmifsControl* OvraTestFmifsControl() {
 }
 
 __declspec(dllexport) void FormatEx(wchar_t* root, int mediaCode, wchar_t* fileSystem,
-                                    wchar_t* label, int quick, unsigned int clusterSize,
+                                    wchar_t* label, int, unsigned int clusterSize,
                                     Callback callback) {
-    ++g_control.formatCalls;
     CopyText(g_control.root, 64, root);
     g_control.mediaCode = mediaCode;
     CopyText(g_control.fileSystem, 32, fileSystem);
     CopyText(g_control.label, 64, label);
-    g_control.quick = quick;
     g_control.clusterSize = clusterSize;
     g_control.callerThread = ::GetCurrentThreadId();
-    g_control.callbackResultCount = 0;
     for (int i = 0; i < g_control.progressCount && i < 16; ++i)
-        Report(callback, 0, &g_control.progress[i]);
+        callback(0, 0, &g_control.progress[i]);
     if (g_control.completion < 0) return;
     unsigned char succeeded = g_control.completion ? 1 : 0;
-    Report(callback, 11, &succeeded);
+    callback(11, 0, &succeeded);
 }
 
 __declspec(dllexport) unsigned char EnableVolumeCompression(wchar_t*, unsigned short) {

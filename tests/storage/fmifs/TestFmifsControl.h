@@ -15,16 +15,12 @@ struct TestFmifsControl {
     int formatCount;
 
     // Record of the last FormatEx call.
-    int formatCalls;
     wchar_t root[64];
     int mediaCode;
     wchar_t fileSystem[32];
     wchar_t label[64];
-    int quick;
     unsigned int clusterSize;
     unsigned long callerThread;  // the thread FormatEx ran on
-    int callbackResults[32];
-    int callbackResultCount;
 };
 
 // Exported by the test library only: its presence tells the tests that the library loaded under

@@ -1,0 +1,61 @@
+#include "src/ResultCodes.h"
+#include "src/health/HealthIoctl.h"
+#include "src/health/HealthReaders.h"
+#include "src/health/HealthVerdict.h"
+
+#include <cstring>
+#include <string>
+
+namespace Ovra {
+namespace health {
+
+namespace {
+
+// The bus type from the storage device descriptor; 0 (unknown) when it cannot be read. The
+// buffer has room for the whole descriptor: some drivers refuse one that holds only its head.
+std::uint32_t BusType(platform::DeviceHandle& device) {
+    const std::uint32_t query[3] = {kStorageDeviceProperty, 0, 0};  // PropertyStandardQuery
+    std::uint8_t buffer[1024] = {};
+    std::uint32_t returned = 0;
+    DeviceDescriptorHead head;
+    if (!device.Control(kIoctlStorageQueryProperty, query, sizeof query, buffer, sizeof buffer,
+                        &returned) ||
+        returned < sizeof head) {
+        return 0;
+    }
+    std::memcpy(&head, buffer, sizeof head);
+    return head.busType;
+}
+
+int Unknown(DiskHealth& health, int code, const std::wstring& reason) {
+    if (!reason.empty()) health.reasons.push_back(reason);
+    health.verdict = DiskHealth::Unknown;
+    return code;
+}
+
+}  // namespace
+
+int ReadHealth(long long disk, DiskHealth& health, int temperatureLimit) {
+    health = DiskHealth();
+    const std::wstring name = L"disk " + std::to_wstring(disk);
+    if (disk < 0) return Unknown(health, result::kNotFound, L"no " + name);
+    platform::DeviceHandle device(
+        platform::PhysicalDrivePath(static_cast<unsigned long long>(disk)),
+        platform::kGenericRead | platform::kGenericWrite);
+    if (!device.IsOpen()) return Unknown(health, result::kNotFound, name + L" cannot be opened");
+
+    int code = result::kNoSmart;
+    if (BusType(device) != kBusTypeNvme) code = ReadAtaHealth(device, disk, health);
+    if (code == result::kNoSmart) code = ReadNvmeHealth(device, health);
+    if (code == result::kNoSmart)
+        return Unknown(health, code,
+                       name + L" answers neither SMART commands nor NVMe health queries");
+    if (code != result::kOk) return Unknown(health, code, std::wstring());
+
+    Summarise(health);
+    Judge(health, temperatureLimit);
+    return result::kOk;
+}
+
+}  // namespace health
+}  // namespace Ovra
