@@ -135,18 +135,18 @@ TEST(LinuxVolumesTest, FormatsAMountedVolumeAndMountsItAgain) {
         SKIP_UNLESS_READY(volume);
         const std::wstring label = std::wstring(L"OVRA") + c.fileSystem;
         if (c.throughFormatter) {
-            storage_test::RecordingObserver observer;
+            storage_test::FormatObserver observer;
             StorageFormatter formatter;
             StorageFormatter::SetObserver(&observer);
             EXPECT_EQ(formatter.Format(volume.Root(), StorageFormatter::GetFileSystem(c.fileSystem),
                                        label, 1, StorageFormatter::ClusterSizeDefault),
                       0);
-            auto events = observer.Events();
+            const auto events = observer.Calls();
             ASSERT_GE(events.size(), 4u);
-            EXPECT_EQ(events.front(), std::make_pair(1, 0));
-            EXPECT_EQ(events[events.size() - 3], std::make_pair(1, 100));
-            EXPECT_EQ(events[events.size() - 2], std::make_pair(2, 0));
-            EXPECT_EQ(events.back(), std::make_pair(0, 0));
+            EXPECT_EQ(events.front(), std::make_tuple(1, 0));
+            EXPECT_EQ(events[events.size() - 3], std::make_tuple(1, 100));
+            EXPECT_EQ(events[events.size() - 2], std::make_tuple(2, 0));
+            EXPECT_EQ(events.back(), std::make_tuple(0, 0));
         } else {
             FormatThroughModule(volume.Root(), c.fileSystem, label);
             ASSERT_GE(g_commands.size(), 3u);

@@ -16,7 +16,7 @@ namespace storage_test {
 
 using Event = std::tuple<int, int>;
 
-struct FormatObserver : StorageFormatterObserver, testing_support::RecordingObserver<int, int> {
+struct FormatObserver : StorageFormatterObserver, ::testing_support::RecordingObserver<int, int> {
     void OnFormatEvent(int event, int value) override { Record(event, value); }
 };
 
