@@ -127,6 +127,27 @@ void SearchRaw(benchmark::State& state, bool steady) {
     }
 }
 
+// The floor: stepping the statement and asking for every value's text, which any reader must do.
+void SearchStepRaw(benchmark::State& state, bool steady) {
+    Setup setup("search-step-raw");
+    setup.Fill(kSearchRecords, 1700000000000LL);
+    const std::string sql = Ovra::tcs_to_utf8(Ovra::logsql::SelectAll(L""));
+    SteadyHeap heap(steady);
+    for (auto _ : state) {
+        sqlite3_stmt* statement = nullptr;
+        sqlite3_prepare_v2(setup.raw, sql.c_str(), -1, &statement, nullptr);
+        int rows = 0;
+        while (sqlite3_step(statement) == SQLITE_ROW) {
+            for (int i = 0, n = sqlite3_column_count(statement); i < n; ++i) {
+                benchmark::DoNotOptimize(sqlite3_column_text(statement, i));
+            }
+            ++rows;
+        }
+        sqlite3_finalize(statement);
+        if (rows != kSearchRecords) state.SkipWithError("wrong row count");
+    }
+}
+
 void Search(benchmark::State& state, bool steady) {
     Setup setup("search");
     setup.Fill(kSearchRecords, 1700000000000LL);
@@ -144,6 +165,9 @@ void BM_SearchRaw(benchmark::State& state) {
 void BM_Search(benchmark::State& state) {
     Search(state, false);
 }
+void BM_SearchStepRaw(benchmark::State& state) {
+    SearchStepRaw(state, false);
+}
 void BM_SearchSteadyHeapRaw(benchmark::State& state) {
     SearchRaw(state, true);
 }
@@ -152,6 +176,7 @@ void BM_SearchSteadyHeap(benchmark::State& state) {
 }
 BENCHMARK(BM_SearchRaw)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Search)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SearchStepRaw)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SearchSteadyHeapRaw)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SearchSteadyHeap)->Unit(benchmark::kMillisecond);
 
