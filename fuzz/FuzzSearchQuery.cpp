@@ -27,36 +27,17 @@ public:
         for (std::size_t i = 0; i < length && !Done(); ++i) bytes += static_cast<char>(Byte());
         return Ovra::utf8_to_tcs(bytes);
     }
+    // Every text form there is: integers, fixed-point reals (infinite and NaN ones too), text.
     Ovra::LogVariant Value() {
-        const int type = Byte() % 11;
+        const int type = Byte() % 5;
         long long bits = 0;
         for (int i = 0; i < 8; ++i) bits = (bits << 8) | Byte();
         double real;
         std::memcpy(&real, &bits, sizeof real);
-        switch (type) {
-            case 1:
-                return Ovra::LogVariant(static_cast<signed char>(bits));
-            case 2:
-                return Ovra::LogVariant(static_cast<unsigned char>(bits));
-            case 3:
-                return Ovra::LogVariant(static_cast<short>(bits));
-            case 4:
-                return Ovra::LogVariant(static_cast<unsigned short>(bits));
-            case 5:
-                return Ovra::LogVariant(static_cast<int>(bits));
-            case 6:
-                return Ovra::LogVariant(static_cast<unsigned int>(bits));
-            case 7:
-                return Ovra::LogVariant(bits);
-            case 8:
-                return Ovra::LogVariant(static_cast<float>(real));
-            case 9:
-                return Ovra::LogVariant(real);
-            case 10:
-                return Ovra::LogVariant(Text());
-            default:
-                return Ovra::LogVariant();
-        }
+        const Ovra::LogVariant values[] = {Ovra::LogVariant(), Ovra::LogVariant(bits),
+                                           Ovra::LogVariant(static_cast<float>(real)),
+                                           Ovra::LogVariant(real), Ovra::LogVariant()};
+        return type == 4 ? Ovra::LogVariant(Text()) : values[type];
     }
 
 private:
