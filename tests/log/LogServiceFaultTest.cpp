@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <functional>
 
 namespace Ovra {
 namespace {
@@ -54,41 +53,22 @@ TEST(LogServiceFaults, CorruptFileIsMarkedBrokenByEveryOperationThatMeetsIt) {
     SmashLastPage(dir.Path("log.db"));
 
     Counter visitor;
-    const std::pair<const char*, std::function<int()>> operations[] = {
-        {"search",
-         [&] {
-             Rows rows{{}};
-             const int result = service.Search(L"", rows);
-             return rows.empty() ? result : -1;  // no part of the result is kept
-         }},
-        {"visit", [&] { return service.Search(L"", visitor); }},
-        {"count",
-         [&] {
-             unsigned long long count = 7;
-             const int result = service.GetRecordCount(L"", count);
-             return count == 0 ? result : -1;
-         }},
-        {"batch",
-         [&] {
-             return service.Insert({{1, {{L"Level", T(1)}}}});
-         }},
-        {"retention",
-         [&] {
-             service.DeleteOldRecord();
-             return 1;
-         }},
-        {"chunked retention",
-         [&] {
-             service.SetRetentionBatchSize(10);
-             service.DeleteOldRecord();
-             return 1;
-         }},
-    };
-    for (const auto& operation : operations) {
+    const char* names[] = {"search", "visit", "count", "batch", "retention", "chunked retention"};
+    for (int i = 0; i < 6; ++i) {
         ASSERT_EQ(service.Open(dir.WidePath("log.db")), 0);  // the schema page is intact
         EXPECT_EQ(service.IsBrokenLogFile(), 0);
-        EXPECT_EQ(operation.second(), 1) << operation.first;
-        EXPECT_NE(service.IsBrokenLogFile(), 0) << operation.first;
+        Rows rows{{}};
+        unsigned long long count = 7;
+        service.SetRetentionBatchSize(i == 5 ? 10 : 0);
+        const int result = i == 0   ? service.Search(L"", rows)
+                           : i == 1 ? service.Search(L"", visitor)
+                           : i == 2 ? service.GetRecordCount(L"", count)
+                           : i == 3 ? service.Insert({{1, {{L"Level", T(1)}}}})
+                                    : (service.DeleteOldRecord(), 1);
+        EXPECT_EQ(result, 1) << names[i];
+        // No part of a result is kept.
+        EXPECT_EQ(rows.size() + count, i == 0 ? 7u : i == 2 ? 1u : 8u) << names[i];
+        EXPECT_NE(service.IsBrokenLogFile(), 0) << names[i];
         service.Close();
     }
     EXPECT_GT(visitor.records, 0);  // the damage was met part-way through the rows

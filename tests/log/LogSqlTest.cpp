@@ -90,6 +90,7 @@ TEST(LogRows, NumbersAreReadAsTheCLibraryReadsThem) {
                                                           {"+7", 7},
                                                           {"abc", 0},
                                                           {"--1", 0},
+                                                          {"2147483646", INT_MAX - 1},
                                                           {"2147483648", INT_MAX},
                                                           {"-99999999999999999999", INT_MIN}};
     for (const auto& c : integers) EXPECT_EQ(logrows::ParseInt(c.first), c.second) << c.first;

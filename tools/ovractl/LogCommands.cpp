@@ -44,17 +44,18 @@ struct LogOptions {
 };
 
 // Declarations "Name:TYPE[:unique|:notnull]".
-int ParseFields(const std::vector<std::string>& specs, std::list<LogService::Field>& fields) {
-    for (const std::string& spec : specs) {
+int ParseFields(const std::vector<std::string>& declarations,
+                std::list<LogService::Field>& fields) {
+    for (const std::string& declaration : declarations) {
         std::vector<std::string> parts;
         std::string::size_type start = 0, colon;
-        while ((colon = spec.find(':', start)) != std::string::npos) {
-            parts.push_back(spec.substr(start, colon - start));
+        while ((colon = declaration.find(':', start)) != std::string::npos) {
+            parts.push_back(declaration.substr(start, colon - start));
             start = colon + 1;
         }
-        parts.push_back(spec.substr(start));
+        parts.push_back(declaration.substr(start));
         if (parts.size() < 2 || parts.size() > 3 || parts[0].empty())
-            return Fail("bad field", "'" + spec + "' (expected Name:TYPE[:unique|:notnull])",
+            return Fail("bad field", "'" + declaration + "' (expected Name:TYPE[:unique|:notnull])",
                         kBadInput);
         LogService::Field field;
         field.name = Wide(parts[0]);
