@@ -59,14 +59,16 @@ int CppSQLite3Rows::ColumnIndex(const char* name) const {
     throw CppSQLite3Exception(CppSQLite3Exception::kLayerError, "Invalid field name requested");
 }
 
-const char* CppSQLite3Rows::Text(int column, int& bytes) const {
+const char* CppSQLite3Rows::Text(int column) const {
     const unsigned char* text = sqlite3_column_text(m_statement, column);
-    if (!text) {
-        if (sqlite3_column_type(m_statement, column) == SQLITE_NULL) return nullptr;
+    if (!text && sqlite3_column_type(m_statement, column) != SQLITE_NULL) {
         throw CppSQLite3Exception(SQLITE_NOMEM, sqlite3_errmsg(m_db));
     }
-    bytes = sqlite3_column_bytes(m_statement, column);
     return reinterpret_cast<const char*>(text);
+}
+
+int CppSQLite3Rows::Bytes(int column) const {
+    return sqlite3_column_bytes(m_statement, column);
 }
 
 }  // namespace Ovra

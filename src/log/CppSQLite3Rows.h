@@ -25,9 +25,11 @@ public:
     // The index of a result column by the name the current row's statement gives it; raises
     // "Invalid field name requested" for a name that is not there.
     int ColumnIndex(const char* name) const;
-    // The UTF-8 text of a column of the current row and its length in bytes; null for SQL NULL.
-    // Raises SQLITE_NOMEM when SQLite cannot make the text. Valid until the next step.
-    const char* Text(int column, int& bytes) const;
+    // The UTF-8 text of a column of the current row, null for SQL NULL; raises SQLITE_NOMEM when
+    // SQLite cannot make the text. Valid until the next step.
+    const char* Text(int column) const;
+    // The length in bytes of the text that Text gave.
+    int Bytes(int column) const;
 
 private:
     bool PrepareNext();

@@ -160,7 +160,7 @@ void RecordReader::Resolve(const CppSQLite3Rows& rows) {
             default:
                 break;
         }
-        m_columns.push_back({&entry.first, rows.ColumnIndex(utf8.c_str()), read});
+        m_columns.push_back({&entry.first, rows.ColumnIndex(utf8.c_str()), read, read == ReadText});
     }
     m_resolved = true;
 }
@@ -168,13 +168,12 @@ void RecordReader::Resolve(const CppSQLite3Rows& rows) {
 void RecordReader::Read(const CppSQLite3Rows& rows, Row& record) {
     if (!m_resolved) Resolve(rows);
     for (const Column& column : m_columns) {
-        int bytes = 0;
-        const char* text = rows.Text(column.index, bytes);
+        const char* text = rows.Text(column.index);
         if (!text) continue;
         record.emplace_back();
         LogService::FieldData& field = record.back();
         field.name = *column.name;
-        column.read(text, bytes, m_scratch, field.value);
+        column.read(text, column.text ? rows.Bytes(column.index) : 0, m_scratch, field.value);
     }
 }
 

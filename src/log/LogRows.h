@@ -48,6 +48,7 @@ private:
         const std::wstring* name;
         int index;
         ReadValue read;  // chosen once, by the column's type
+        bool text;       // whether `read` needs the length of the text
     };
     void Resolve(const CppSQLite3Rows& rows);
 

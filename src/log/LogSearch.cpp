@@ -102,8 +102,7 @@ int LogService::GetRecordCount(const std::wstring& clause, unsigned long long& c
         return StepRows(logsql::Count(clause), [&](const CppSQLite3Rows& row) {
             if (first) {
                 first = false;
-                int bytes = 0;
-                const char* text = row.Text(row.ColumnIndex(logsql::kCountColumn), bytes);
+                const char* text = row.Text(row.ColumnIndex(logsql::kCountColumn));
                 if (text) counted = logrows::ParseInt64(text);
             }
             return false;

@@ -37,10 +37,9 @@ TEST(CppSQLite3Rows, RunEveryStatementToItsEnd) {
         "select a, b from t order by a; insert into t values(3, 'y');"
         " select 9, b from t where a = 3; -- done");
     std::string seen;
-    int bytes = 0;
     while (rows.Next()) {
-        const char* b = rows.Text(rows.ColumnIndex("b"), bytes);
-        seen += std::string(rows.Text(0, bytes)) + (b ? b : "-") + std::to_string(bytes);
+        const char* b = rows.Text(rows.ColumnIndex("b"));
+        seen += std::string(rows.Text(0)) + (b ? b : "-") + std::to_string(rows.Bytes(0));
     }
     EXPECT_EQ(seen, "1x12-19y1");
     EXPECT_FALSE(rows.Next());
