@@ -52,6 +52,8 @@ TEST(CppSQLite3Rows, RunEveryStatementToItsEnd) {
         EXPECT_FALSE(mixed.Next());
     }
     EXPECT_EQ(db.QueryInt("select count(*) from t"), 3);
+    EXPECT_EQ(Raised([&] { db.QueryInt("select a from t where a > 5"); }), 1000);  // no row
+    EXPECT_TRUE(db.Query("select a from t where a > 5").Eof());
     db.Close();
     EXPECT_EQ(Raised([&] { db.Rows("select 1"); }), 1000);
 }
