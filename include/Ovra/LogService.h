@@ -30,8 +30,8 @@ struct LogServiceTestAccess;
 // - Text values of Insert and the quoted values of search conditions have every single quote
 //   doubled, so any text is stored and matched unchanged and no value can alter a statement;
 //   texts without quotes give exactly the plain statements.
-// - A text bound of a range condition (compare 2) that is a plain decimal number is written
-//   unquoted, as numbers are; any other text bound is written as a quoted literal.
+// - The bounds of a range condition (compare 2) are written as their text forms stand, unquoted,
+//   whatever their type: a text bound is SQL, as the clause of Search is.
 // - Column names (Field and FieldData names, condition keys) must be plain identifiers
 //   ([A-Za-z_][A-Za-z0-9_]*). Create, CreateIndex and Insert refuse any other name with 1 before
 //   anything runs. GetSearchQuery builds nothing and returns 0 for such a key, and Search with
@@ -176,18 +176,20 @@ private:
     friend struct LogServiceTestAccess;
 
     class ForegroundLock;
-    class VisitGuard;
+    class LockTurns;
 
     CppSQLite3DB& Db() const;
     bool TableExists() const;
     void LoadFieldTypes(std::map<std::wstring, LogVariant::Type>& types);
     int RunStatement(const std::wstring& statement, bool markCorrupt);
     int RunSearch(const std::wstring& statement, std::list<std::list<FieldData>>& rows);
-    int Fail(int sqliteCode, bool markCorrupt);
+    // Runs `statement` under the lock, handing each result row to `onRow`, which returns true to
+    // stop; the result code of the whole run.
+    template <typename OnRow>
+    int StepRows(const std::wstring& statement, OnRow onRow);
     bool DeleteExpiredInChunks(long long cutoff, unsigned int chunk);
     void DeleteOldestUntilWithin(unsigned long long bytes, unsigned int chunk);
     int DeleteChunk(const std::string& statement, int& changes);
-    void LetWaitersIn();
     int UsedBytes(unsigned long long& used);
 
     CppSQLite3DB* m_db;
@@ -198,9 +200,8 @@ private:
     mutable Cs m_cs;
     std::atomic<unsigned int> m_retentionBatchSize;
     std::atomic<unsigned long long> m_retentionMaxBytes;
-    bool m_visiting;  // under m_cs: a streaming search is calling its visitor
-    mutable std::atomic<unsigned int> m_lockWaiters;       // callers waiting for m_cs
-    mutable std::atomic<unsigned long long> m_lockGrants;  // times a caller got m_cs
+    bool m_visiting;         // under m_cs: a streaming search is calling its visitor
+    LockTurns* m_lockTurns;  // lets a chunked retention pass step aside for waiting callers
 };
 
 // Receives the records of LogService::Search one at a time, on the searching thread, with the

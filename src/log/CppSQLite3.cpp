@@ -3,7 +3,6 @@
 #include <sqlite3.h>
 
 #include <cstdlib>
-#include <cstring>
 
 namespace Ovra {
 
@@ -133,41 +132,10 @@ CppSQLite3Query::~CppSQLite3Query() {
     }
 }
 
-void CppSQLite3Query::CheckStatement() const {
-    if (!m_statement) ThrowLayerError("Null Virtual Machine pointer");
-}
-
 const char* CppSQLite3Query::FirstColumnText() {
-    CheckStatement();
+    if (!m_statement) ThrowLayerError("Null Virtual Machine pointer");
     if (m_columnCount < 1) ThrowLayerError("Invalid field index requested");
     return reinterpret_cast<const char*>(sqlite3_column_text(m_statement, 0));
-}
-
-bool CppSQLite3Query::NextRow() {
-    CheckStatement();
-    if (m_eof) return false;
-    const int step = sqlite3_step(m_statement);
-    if (step == SQLITE_ROW) return true;
-    m_eof = true;
-    if (step == SQLITE_DONE) return false;
-    // The legacy interface reports the specific error only when the statement is reset.
-    const int result = sqlite3_reset(m_statement);
-    throw CppSQLite3Exception(result != SQLITE_OK ? result : step, sqlite3_errmsg(m_db));
-}
-
-int CppSQLite3Query::ColumnIndex(const char* column) const {
-    CheckStatement();
-    if (column) {
-        for (int i = 0; i < m_columnCount; ++i) {
-            const char* name = sqlite3_column_name(m_statement, i);
-            if (name && std::strcmp(name, column) == 0) return i;
-        }
-    }
-    ThrowLayerError("Invalid field name requested");
-}
-
-const char* CppSQLite3Query::ColumnText(int index) const {
-    return reinterpret_cast<const char*>(sqlite3_column_text(m_statement, index));
 }
 
 void CppSQLite3Query::Finalize() {
@@ -176,71 +144,6 @@ void CppSQLite3Query::Finalize() {
         m_statement = nullptr;
         if (result != SQLITE_OK) throw CppSQLite3Exception(result, sqlite3_errmsg(m_db));
     }
-}
-
-// ---------------------------------------------------------------------------- CppSQLite3Table
-
-CppSQLite3Table::CppSQLite3Table() : m_columns(0), m_rows(0), m_currentRow(0), m_results(nullptr) {}
-
-CppSQLite3Table::CppSQLite3Table(char** results, int rows, int columns)
-    : m_columns(columns), m_rows(rows), m_currentRow(0), m_results(results) {}
-
-CppSQLite3Table::CppSQLite3Table(CppSQLite3Table&& other) noexcept
-    : m_columns(other.m_columns),
-      m_rows(other.m_rows),
-      m_currentRow(other.m_currentRow),
-      m_results(other.m_results) {
-    other.m_results = nullptr;
-}
-
-CppSQLite3Table& CppSQLite3Table::operator=(CppSQLite3Table&& other) noexcept {
-    if (this != &other) {
-        Release();
-        m_results = other.m_results;
-        other.m_results = nullptr;
-        m_columns = other.m_columns;
-        m_rows = other.m_rows;
-        m_currentRow = other.m_currentRow;
-    }
-    return *this;
-}
-
-CppSQLite3Table::~CppSQLite3Table() {
-    Release();
-}
-
-void CppSQLite3Table::Release() {
-    if (m_results) sqlite3_free_table(m_results);
-    m_results = nullptr;
-}
-
-void CppSQLite3Table::CheckResults() const {
-    if (!m_results) ThrowLayerError("Null Results pointer");
-}
-
-int CppSQLite3Table::RowCount() const {
-    CheckResults();
-    return m_rows;
-}
-
-void CppSQLite3Table::SelectRow(int row) {
-    CheckResults();
-    if (row < 0 || row > m_rows - 1) ThrowLayerError("Invalid row index requested");
-    m_currentRow = row;
-}
-
-int CppSQLite3Table::ColumnIndex(const char* column) const {
-    CheckResults();
-    if (column) {
-        for (int i = 0; i < m_columns; ++i) {
-            if (m_results[i] && std::strcmp(m_results[i], column) == 0) return i;
-        }
-    }
-    ThrowLayerError("Invalid field name requested");
-}
-
-const char* CppSQLite3Table::ValueByName(const char* column) const {
-    return Value(m_currentRow, ColumnIndex(column));
 }
 
 // ---------------------------------------------------------------------------- CppSQLite3DB
@@ -316,18 +219,9 @@ int CppSQLite3DB::QueryInt(const char* sql) {
     return value;
 }
 
-CppSQLite3Table CppSQLite3DB::QueryTable(const char* sql) {
+CppSQLite3Rows CppSQLite3DB::Rows(const char* sql) {
     CheckOpen();
-    char** results = nullptr;
-    int rows = 0;
-    int columns = 0;
-    char* errorText = nullptr;
-    const int result = sqlite3_get_table(m_db, sql, &results, &rows, &columns, &errorText);
-    if (result != SQLITE_OK) {
-        if (results) sqlite3_free_table(results);
-        ThrowOwnedText(result, errorText);
-    }
-    return CppSQLite3Table(results, rows, columns);
+    return CppSQLite3Rows(m_db, sql);
 }
 
 bool CppSQLite3DB::InTransaction() const {

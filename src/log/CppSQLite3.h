@@ -4,6 +4,8 @@
 // CppSQLite3Exception carrying SQLite's result code, or kLayerError for the layer's own checks.
 // Nothing here locks: the owner serialises all use of one connection. All SQL text is UTF-8.
 
+#include "src/log/CppSQLite3Rows.h"
+
 struct sqlite3;
 struct sqlite3_stmt;
 
@@ -30,7 +32,7 @@ private:
     char* m_message;  // from sqlite3_mprintf
 };
 
-// A prepared statement positioned on its first result row (or at its end); NextRow steps on.
+// A prepared statement positioned on its first result row (or at its end).
 class CppSQLite3Query {
 public:
     CppSQLite3Query();
@@ -46,61 +48,14 @@ public:
     bool HasStatement() const { return m_statement != nullptr; }
     // Column 0 of the current row; null without a row or for SQL NULL.
     const char* FirstColumnText();
-    // Steps to the next row; false (and Eof) at the end. A failure raises SQLite's own code.
-    bool NextRow();
-    // The index of a result column by name, checked as CppSQLite3Table::ColumnIndex checks it.
-    int ColumnIndex(const char* column) const;
-    // The text of column `index` (from ColumnIndex) in the current row; null for SQL NULL. Valid
-    // until the next step.
-    const char* ColumnText(int index) const;
     void Finalize();
 
 private:
-    void CheckStatement() const;
-
     sqlite3* m_db;
     sqlite3_stmt* m_statement;
     bool m_eof;
     int m_columnCount;
     bool m_ownStatement;
-};
-
-// A whole result set in memory, as sqlite3_get_table returns it: the column names first, then
-// the rows one after another (null entries are SQL NULL).
-class CppSQLite3Table {
-public:
-    CppSQLite3Table();
-    CppSQLite3Table(char** results, int rows, int columns);
-    // Ownership of the results moves; the source is left without results.
-    CppSQLite3Table(CppSQLite3Table&& other) noexcept;
-    CppSQLite3Table& operator=(CppSQLite3Table&& other) noexcept;
-    CppSQLite3Table(const CppSQLite3Table&) = delete;
-    CppSQLite3Table& operator=(const CppSQLite3Table&) = delete;
-    virtual ~CppSQLite3Table();
-
-    int ColumnCount() const { return m_columns; }
-    int RowCount() const;
-    void SelectRow(int row);
-    // The value of the named column in the current row; the first column of that name wins.
-    const char* ValueByName(const char* column) const;
-
-    // Bulk access for readers that convert every row: the index of a column, checked as
-    // ValueByName checks the name, then unchecked reads by row and index.
-    int ColumnIndex(const char* column) const;
-    const char* Value(int row, int column) const {
-        return m_results[(row + 1) * m_columns + column];
-    }
-    // The values of one row, indexed by column.
-    const char* const* RowValues(int row) const { return m_results + (row + 1) * m_columns; }
-
-private:
-    void CheckResults() const;
-    void Release();
-
-    int m_columns;
-    int m_rows;
-    int m_currentRow;
-    char** m_results;
 };
 
 // One connection. Closed after construction; Open creates a missing file.
@@ -122,7 +77,8 @@ public:
     int Execute(const char* sql);
     CppSQLite3Query Query(const char* sql);
     int QueryInt(const char* sql);
-    CppSQLite3Table QueryTable(const char* sql);
+    // The result rows of every statement of `sql`, stepped one at a time (see CppSQLite3Rows).
+    CppSQLite3Rows Rows(const char* sql);
     // True while a transaction begun with BEGIN is open.
     bool InTransaction() const;
 

@@ -1,6 +1,6 @@
 #include "src/log/LogRows.h"
 
-#include "src/log/CppSQLite3.h"
+#include "src/log/CppSQLite3Rows.h"
 
 #include <Ovra/Bases/StringConv.h>
 
@@ -10,7 +10,6 @@
 #include <cstring>
 #include <limits>
 #include <system_error>
-#include <vector>
 
 namespace Ovra {
 namespace logrows {
@@ -50,44 +49,49 @@ float NarrowToFloat(double value) {
     return static_cast<float>(value);
 }
 
-void ReadValue(LogVariant::Type type, const char* text, std::wstring& scratch, LogVariant& value) {
-    switch (type) {
-        case LogVariant::Int8:
-            value.SetValue(static_cast<signed char>(ParseInt(text)));
-            break;
-        case LogVariant::UInt8:
-            value.SetValue(static_cast<unsigned char>(ParseInt(text)));
-            break;
-        case LogVariant::Int16:
-            value.SetValue(static_cast<short>(ParseInt(text)));
-            break;
-        case LogVariant::UInt16:
-            value.SetValue(static_cast<unsigned short>(ParseInt(text)));
-            break;
-        case LogVariant::Int32:
-            value.SetValue(ParseInt(text));
-            break;
-        case LogVariant::UInt32:
-            value.SetValue(static_cast<unsigned int>(ParseInt(text)));
-            break;
-        case LogVariant::Int64:
-            value.SetValue(ParseInt64(text));
-            break;
-        case LogVariant::Float:
-            value.SetValue(NarrowToFloat(ParseDouble(text)));
-            break;
-        case LogVariant::Double:
-            value.SetValue(ParseDouble(text));
-            break;
-        case LogVariant::Text:
-            scratch.clear();
-            AppendWideFromUtf8(text, std::strlen(text), scratch);
-            value.SetValue(scratch);
-            break;
-        default:
-            break;  // an unknown type word: the entry keeps an empty value
-    }
+using Scratch = RecordReader::Scratch;
+
+// The reading routines of the column types, one chosen per column.
+template <typename T>
+void ReadInteger(const char* text, int, Scratch&, LogVariant& value) {
+    value.SetValue(static_cast<T>(ParseInt(text)));
 }
+
+void ReadInt64(const char* text, int, Scratch&, LogVariant& value) {
+    value.SetValue(ParseInt64(text));
+}
+
+void ReadFloat(const char* text, int, Scratch&, LogVariant& value) {
+    value.SetValue(NarrowToFloat(ParseDouble(text)));
+}
+
+void ReadDouble(const char* text, int, Scratch&, LogVariant& value) {
+    value.SetValue(ParseDouble(text));
+}
+
+// The text up to its first zero byte, as a C string of it reads. ASCII is widened straight into
+// a buffer that only ever grows; the first other byte hands the rest to the full conversion.
+void ReadText(const char* text, int bytes, Scratch& scratch, LogVariant& value) {
+    const unsigned char* in = reinterpret_cast<const unsigned char*>(text);
+    const std::size_t length = static_cast<std::size_t>(bytes);
+    if (scratch.wide.size() <= length) scratch.wide.resize(length + 1);
+    wchar_t* out = scratch.wide.data();
+    std::size_t i = 0;
+    for (; i < length && in[i] - 1u < 0x7Fu; ++i) out[i] = static_cast<wchar_t>(in[i]);
+    if (i == length || in[i] == 0) {
+        out[i] = L'\0';
+        value.SetValue(static_cast<const wchar_t*>(out));
+        return;
+    }
+    const void* zero = std::memchr(text + i, 0, length - i);
+    const std::size_t rest = zero ? static_cast<const char*>(zero) - (text + i) : length - i;
+    scratch.text.assign(out, i);
+    AppendWideFromUtf8(text + i, rest, scratch.text);
+    value.SetValue(scratch.text);
+}
+
+// A stored type word that names no type: the entry keeps an empty value.
+void ReadNothing(const char*, int, Scratch&, LogVariant&) {}
 
 }  // namespace
 
@@ -114,37 +118,62 @@ double ParseDouble(const char* text) {
     return negative ? -value : value;
 }
 
-RecordReader::RecordReader(const std::map<std::wstring, LogVariant::Type>& types) {
-    m_columns.reserve(types.size());
-    for (const auto& entry : types) {
-        Column column{&entry.first, std::string(), entry.second, -1};
-        AppendUtf8(entry.first.data(), entry.first.size(), column.utf8);
-        m_columns.push_back(std::move(column));
-    }
-}
-
-void RecordReader::Append(const Column& column, const char* text, Row& record) {
-    record.emplace_back();
-    LogService::FieldData& field = record.back();
-    field.name = *column.name;
-    ReadValue(column.type, text, m_scratch, field.value);
-}
-
-void AppendRecords(const CppSQLite3Table& table,
-                   const std::map<std::wstring, LogVariant::Type>& types, std::list<Row>& rows) {
-    const int rowCount = table.RowCount();
-    if (rowCount == 0) return;
-    RecordReader reader(types);
-    reader.Resolve(table);
-    for (int row = 0; row < rowCount; ++row) {
-        const char* const* values = table.RowValues(row);
-        rows.emplace_back();
-        try {
-            reader.Read([values](int index) { return values[index]; }, rows.back());
-        } catch (...) {
-            rows.pop_back();
-            throw;
+void RecordReader::Resolve(const CppSQLite3Rows& rows) {
+    m_columns.clear();
+    m_columns.reserve(m_types.size());
+    std::string utf8;
+    for (const auto& entry : m_types) {
+        utf8.clear();
+        AppendUtf8(entry.first.data(), entry.first.size(), utf8);
+        ReadValue read = ReadNothing;
+        switch (entry.second) {
+            case LogVariant::Int8:
+                read = ReadInteger<signed char>;
+                break;
+            case LogVariant::UInt8:
+                read = ReadInteger<unsigned char>;
+                break;
+            case LogVariant::Int16:
+                read = ReadInteger<short>;
+                break;
+            case LogVariant::UInt16:
+                read = ReadInteger<unsigned short>;
+                break;
+            case LogVariant::Int32:
+                read = ReadInteger<int>;
+                break;
+            case LogVariant::UInt32:
+                read = ReadInteger<unsigned int>;
+                break;
+            case LogVariant::Int64:
+                read = ReadInt64;
+                break;
+            case LogVariant::Float:
+                read = ReadFloat;
+                break;
+            case LogVariant::Double:
+                read = ReadDouble;
+                break;
+            case LogVariant::Text:
+                read = ReadText;
+                break;
+            default:
+                break;
         }
+        m_columns.push_back({&entry.first, rows.ColumnIndex(utf8.c_str()), read, read == ReadText});
+    }
+    m_resolved = true;
+}
+
+void RecordReader::Read(const CppSQLite3Rows& rows, Row& record) {
+    if (!m_resolved) Resolve(rows);
+    for (const Column& column : m_columns) {
+        const char* text = rows.Text(column.index);
+        if (!text) continue;
+        record.emplace_back();
+        LogService::FieldData& field = record.back();
+        field.name = *column.name;
+        column.read(text, column.text ? rows.Bytes(column.index) : 0, m_scratch, field.value);
     }
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-// Turning the text of a result table back into typed records.
+// Turning the text of result rows back into typed records.
 
 #include <Ovra/LogService.h>
 
@@ -11,7 +11,7 @@
 
 namespace Ovra {
 
-class CppSQLite3Table;
+class CppSQLite3Rows;
 
 namespace logrows {
 
@@ -25,45 +25,38 @@ double ParseDouble(const char* text);
 using Row = std::list<LogService::FieldData>;
 
 // Reads result rows as records: for each column of `types` (map order) whose value is not NULL,
-// its name and its value read as its type.
+// its name and its value read as its type. The map is read at the first row, so it may change
+// until then (the reader is made before the lock that guards the map is taken).
 class RecordReader {
 public:
-    explicit RecordReader(const std::map<std::wstring, LogVariant::Type>& types);
+    explicit RecordReader(const std::map<std::wstring, LogVariant::Type>& types) : m_types(types) {}
 
-    // Finds every column in the result once, by its UTF-8 name; `source.ColumnIndex` raises for
-    // a name that is not there.
-    template <typename Source>
-    void Resolve(const Source& source) {
-        for (Column& column : m_columns) column.index = source.ColumnIndex(column.utf8.c_str());
-    }
+    // Appends the values of the current row to `record`. The first row finds every column by its
+    // UTF-8 name, raising "Invalid field name requested" for one that is missing; later rows
+    // (of later statements too) use the same indexes.
+    void Read(const CppSQLite3Rows& rows, Row& record);
 
-    // Appends the values of one row to `record`; values[i] is result column i, null for NULL.
-    template <typename Values>
-    void Read(const Values& values, Row& record) {
-        for (const Column& column : m_columns) {
-            const char* text = values(column.index);
-            if (text) Append(column, text, record);
-        }
-    }
+    // Room for widening text, kept from value to value.
+    struct Scratch {
+        std::vector<wchar_t> wide;
+        std::wstring text;
+    };
 
 private:
+    using ReadValue = void (*)(const char* text, int bytes, Scratch& scratch, LogVariant& value);
     struct Column {
         const std::wstring* name;
-        std::string utf8;
-        LogVariant::Type type;
         int index;
+        ReadValue read;  // chosen once, by the column's type
+        bool text;       // whether `read` needs the length of the text
     };
-    void Append(const Column& column, const char* text, Row& record);
+    void Resolve(const CppSQLite3Rows& rows);
 
+    const std::map<std::wstring, LogVariant::Type>& m_types;
     std::vector<Column> m_columns;
-    std::wstring m_scratch;
+    bool m_resolved = false;
+    Scratch m_scratch;
 };
-
-// Appends one record per row of `table` to `rows`. A column missing from the table fails with
-// "Invalid field name requested" as soon as there is a row. A record whose reading fails is not
-// added.
-void AppendRecords(const CppSQLite3Table& table,
-                   const std::map<std::wstring, LogVariant::Type>& types, std::list<Row>& rows);
 
 }  // namespace logrows
 }  // namespace Ovra

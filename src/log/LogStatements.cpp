@@ -35,39 +35,6 @@ void AppendLiteralBody(const LogVariant& value, std::wstring& out) {
     }
 }
 
-// A decimal number as SQL reads it: [+-]digits[.digits][e[+-]digits], or [+-].digits[...].
-bool IsPlainNumber(const std::wstring& text) {
-    std::size_t i = 0;
-    const std::size_t n = text.size();
-    if (i < n && (text[i] == L'+' || text[i] == L'-')) ++i;
-    std::size_t digits = 0;
-    while (i < n && IsDigit(text[i])) ++i, ++digits;
-    if (i < n && text[i] == L'.') {
-        ++i;
-        while (i < n && IsDigit(text[i])) ++i, ++digits;
-    }
-    if (digits == 0) return false;
-    if (i < n && (text[i] == L'e' || text[i] == L'E')) {
-        ++i;
-        if (i < n && (text[i] == L'+' || text[i] == L'-')) ++i;
-        std::size_t exponent = 0;
-        while (i < n && IsDigit(text[i])) ++i, ++exponent;
-        if (exponent == 0) return false;
-    }
-    return i == n;
-}
-
-// A range bound: numbers as they stand, any other text as a quoted literal.
-void AppendBound(const LogVariant& value, std::wstring& out) {
-    if (value.GetType() == LogVariant::Text && !IsPlainNumber(static_cast<std::wstring>(value))) {
-        out += L'\'';
-        AppendLiteralBody(value, out);
-        out += L'\'';
-        return;
-    }
-    value.AppendTo(out);
-}
-
 void TrimBlanks(std::wstring& text) {
     const std::size_t first = text.find_first_not_of(L' ');
     if (first == std::wstring::npos) {
@@ -200,10 +167,11 @@ SearchBuild Search(const std::map<std::wstring, LogService::SearchQuery>& condit
                 out += L"%'";
                 break;
             case 2:
+                // The bounds as they stand: a text bound is SQL, not a literal.
                 out += L"between ";
-                AppendBound(query.value, out);
+                query.value.AppendTo(out);
                 out += L" AND ";
-                AppendBound(query.upperValue, out);
+                query.upperValue.AppendTo(out);
                 break;
             default:
                 break;

@@ -43,6 +43,10 @@ std::string Folder(const std::string& path) {
 
 }  // namespace
 
+int Require(int code, const std::string& what) {
+    return code == 0 ? 0 : Fail(what, LibraryCodeText(code), code);
+}
+
 int LogDatabase::Open(const std::string& path, bool create) {
     if (!IsFolder(Folder(path))) return Fail("no such folder", Folder(path), kNoInput);
     if (!create && !IsFile(path)) return Fail("no such database", path, kNoInput);

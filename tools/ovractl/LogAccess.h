@@ -18,6 +18,9 @@ public:
     void RunRetentionPass() { DeleteOldRecord(); }
 };
 
+// 0 for a result of 0; otherwise prints `what` with the result's meaning and returns the result.
+int Require(int code, const std::string& what);
+
 class LogDatabase {
 public:
     ~LogDatabase() { m_log.Close(); }

@@ -1,15 +1,13 @@
 #include "LogCommands.h"
 
 #include "LogAccess.h"
+#include "LogImport.h"
 #include "Output.h"
 #include "ValueText.h"
 
 #include <Ovra/Bases/Clock.h>
 #include <Ovra/LogService.h>
 
-#include <chrono>
-#include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <list>
 #include <map>
@@ -43,27 +41,21 @@ struct LogOptions {
     unsigned int batchSize = 0;
     unsigned long long maxBytes = 0;
     bool reclaim = false;
-    // import
-    std::string file;
-    unsigned int importBatch = 500;
 };
 
-int Require(int code, const std::string& what) {
-    return code == 0 ? 0 : Fail(what, LibraryCodeText(code), code);
-}
-
 // Declarations "Name:TYPE[:unique|:notnull]".
-int ParseFields(const std::vector<std::string>& specs, std::list<LogService::Field>& fields) {
-    for (const std::string& spec : specs) {
+int ParseFields(const std::vector<std::string>& declarations,
+                std::list<LogService::Field>& fields) {
+    for (const std::string& declaration : declarations) {
         std::vector<std::string> parts;
         std::string::size_type start = 0, colon;
-        while ((colon = spec.find(':', start)) != std::string::npos) {
-            parts.push_back(spec.substr(start, colon - start));
+        while ((colon = declaration.find(':', start)) != std::string::npos) {
+            parts.push_back(declaration.substr(start, colon - start));
             start = colon + 1;
         }
-        parts.push_back(spec.substr(start));
+        parts.push_back(declaration.substr(start));
         if (parts.size() < 2 || parts.size() > 3 || parts[0].empty())
-            return Fail("bad field", "'" + spec + "' (expected Name:TYPE[:unique|:notnull])",
+            return Fail("bad field", "'" + declaration + "' (expected Name:TYPE[:unique|:notnull])",
                         kBadInput);
         LogService::Field field;
         field.name = Wide(parts[0]);
@@ -273,140 +265,6 @@ int CmdInfo(const LogOptions& o) {
     return 0;
 }
 
-// One line of an import file turned into a record; false (with the reason) when it is unusable.
-bool RecordFromLine(const std::string& line, const ColumnTypes& types, LogService::Record& record,
-                    std::string& reason) {
-    nlohmann::json object;
-    try {
-        object = nlohmann::json::parse(line);
-    } catch (const nlohmann::json::exception& error) {
-        reason = "not JSON";
-        return false;
-    }
-    if (!object.is_object()) {
-        reason = "not a JSON object";
-        return false;
-    }
-    record.time = Ovra::GetCurTime();
-    record.data.clear();
-    for (const auto& item : object.items()) {
-        const nlohmann::json& value = item.value();
-        if (item.key() == "time" || item.key() == "Time") {
-            if (!value.is_number_integer()) {
-                reason = "time is not an integer";
-                return false;
-            }
-            record.time = value.get<long long>();
-            continue;
-        }
-        auto column = types.find(Wide(item.key()));
-        if (column == types.end()) {
-            reason = "unknown column '" + item.key() + "'";
-            return false;
-        }
-        if (value.is_null()) continue;  // NULL: leave the column out
-        const std::string text = value.is_string() ? value.get<std::string>() : value.dump();
-        LogVariant typed;
-        if (value.is_object() || value.is_array() || !ParseValue(column->second, text, typed)) {
-            reason = "malformed value for " + item.key();
-            return false;
-        }
-        record.data.push_back({column->first, typed});
-    }
-    if (record.data.empty()) {
-        reason = "no column values";
-        return false;
-    }
-    return true;
-}
-
-int ImportJsonLines(const LogOptions& o) {
-    std::ifstream in(o.file, std::ios::binary);
-    if (!in) return Fail("no such file", o.file, kNoInput);
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    in.seekg(0);
-    LogDatabase db;
-    if (int rc = db.Open(o.database, false)) return rc;
-
-    struct Pending {
-        LogService::Record record;
-        long long line;
-    };
-    std::vector<Pending> batch;
-    std::list<LogService::Record> records;
-    long long lineNumber = 0, stored = 0, skipped = 0;
-    ProgressBar bar("importing");
-    const auto start = std::chrono::steady_clock::now();
-    auto flush = [&]() -> int {
-        if (batch.empty()) return 0;
-        records.clear();
-        for (const Pending& p : batch) records.push_back(p.record);
-        int rc = db.Service().Insert(records);
-        if (rc == 0) {
-            stored += static_cast<long long>(batch.size());
-        } else if (rc == 1) {
-            // The batch stored nothing; find the lines the database refuses, one by one.
-            for (const Pending& p : batch) {
-                if (db.Service().Insert(p.record.time, p.record.data) == 0) {
-                    ++stored;
-                } else {
-                    ++skipped;
-                    bar.Interrupt();
-                    std::cerr << "ovractl: line " << p.line
-                              << ": refused by the database (code 1)\n";
-                }
-            }
-        } else {
-            return Require(rc, "import failed");
-        }
-        batch.clear();
-        return 0;
-    };
-    std::string line;
-    while (std::getline(in, line)) {
-        ++lineNumber;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.find_first_not_of(" \t") == std::string::npos) continue;
-        Pending pending{{}, lineNumber};
-        std::string reason;
-        if (!RecordFromLine(line, db.Types(), pending.record, reason)) {
-            ++skipped;
-            bar.Interrupt();
-            std::cerr << "ovractl: line " << lineNumber << ": " << reason << ", skipped\n";
-            continue;
-        }
-        batch.push_back(std::move(pending));
-        if (batch.size() >= o.importBatch) {
-            if (int rc = flush()) return rc;
-            if (size > 0)
-                bar.Show(static_cast<unsigned int>(100.0 * static_cast<double>(in.tellg()) /
-                                                   static_cast<double>(size)));
-        }
-    }
-    if (int rc = flush()) return rc;
-    bar.Show(100);
-    bar.Finish("");
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const double rate = seconds > 0 ? static_cast<double>(stored) / seconds : 0;
-    if (o.json) {
-        std::cout << nlohmann::json{{"records", stored},
-                                    {"skipped", skipped},
-                                    {"seconds", seconds},
-                                    {"recordsPerSecond", rate}}
-                         .dump()
-                  << '\n';
-    } else {
-        char elapsed[32];
-        std::snprintf(elapsed, sizeof elapsed, "%.2f", seconds);
-        std::cout << "imported " << stored << " records in " << elapsed << " s ("
-                  << static_cast<long long>(rate) << " records/s); " << skipped
-                  << " line(s) skipped\n";
-    }
-    return 0;
-}
-
 }  // namespace
 
 void AddLogCommands(CLI::App& app, int& exitCode) {
@@ -471,20 +329,11 @@ void AddLogCommands(CLI::App& app, int& exitCode) {
     retention->add_flag("--reclaim", options->reclaim, "Give free pages back to the file system");
     retention->callback(run(CmdRetention));
 
-    CLI::App* import = log->add_subcommand("import", "Insert the records of a JSON-lines file");
-    database(import);
-    import
-        ->add_option("file", options->file,
-                     "One object per line: \"time\" (ms since 1970, default now) and column values")
-        ->required();
-    import->add_option("--batch", options->importBatch, "Records per transaction")
-        ->check(CLI::Range(1u, 100000u));
-    import->callback([&exitCode, options] { exitCode = ImportJsonLines(*options);
-});
+    AddLogImportCommand(*log, exitCode);
 
-CLI::App* info = log->add_subcommand("info", "Columns and their types");
-database(info);
-info->callback(run(CmdInfo));
-}  // namespace ovractl
+    CLI::App* info = log->add_subcommand("info", "Columns and their types");
+    database(info);
+    info->callback(run(CmdInfo));
+}
 
 }  // namespace ovractl

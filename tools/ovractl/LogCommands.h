@@ -4,7 +4,7 @@
 
 namespace ovractl {
 
-// ovractl log create|index|insert|search|count|retention|info
+// ovractl log create|index|insert|search|count|retention|import|info
 void AddLogCommands(CLI::App& app, int& exitCode);
 
 }  // namespace ovractl

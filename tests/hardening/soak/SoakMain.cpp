@@ -1,306 +1,257 @@
-// ovra_soak [SECONDS]: many threads insert into and search one LogService while its retention
-// worker and SMART monitors against simulated disks are started and stopped over and over. At the
-// end nothing acknowledged may be missing, retention must have removed exactly the records it was
-// allowed to, and resident memory must not have grown after the warm-up. Prints a table of figures;
-// exits nonzero when a check fails.
+// ovra_soak [SECONDS]: writers insert numbered records into one LogService while readers look them
+// up, and its retention worker, SMART monitors against a simulated disk and a time-sync worker
+// against a scripted server are started and stopped over and over, the database reopened now and
+// then. At the end nothing acknowledged may be missing, retention must have removed exactly what
+// it was allowed to, and resident memory must not have grown after the warm-up. Prints its
+// figures; exits nonzero when a check fails. Linux: it reads its memory from /proc.
 //
-// Time is the FakePlatform's: the clock stands still and every worker wait (the one-minute
-// retention wait, the monitors' check time) ends only when the main thread lets one through the
-// WaitGate, so each round runs a known number of worker cycles without real waiting.
+// Time is the FakePlatform's: the clock stands still and every worker wait ends only when the
+// main thread lets one through the WaitGate, so each round runs a known number of worker cycles.
 #include <Ovra/HddSmartInfo.h>
 #include <Ovra/TimeSyncService.h>
 
-#include "ProcessMemory.h"
-#include "SoakWorkload.h"
 #include "tests/fakes/FakePlatform.h"
 #include "tests/fakes/smart/FakeSmartDisk.h"
 #include "tests/fakes/timesync/ScriptedNtp.h"
-#include "tests/hardening/IntegrityCheck.h"
-#include "tests/hardening/LogRecordShape.h"
+#include "tests/hardening/LogRecords.h"
 #include "tests/support/ScratchDir.h"
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <string>
+#include <fstream>
+#include <thread>
+#include <vector>
 
 namespace Ovra {
 namespace hardening {
 namespace {
 
+const long long kClock = 1700000000000LL;
 const int kWriters = 4;
 const int kReaders = 2;
-const int kGateStepsPerRound = 8;
-const int kRoundsPerReopen = 5;
-const long long kDefaultSeconds = 120;
 
-// Exposes the deletion pass, so the final pass runs when the soak says.
-class SoakLog : public LogService {
-public:
-    using LogService::DeleteOldRecord;
+// Resident kB now, from /proc/self/status.
+long ResidentKb() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.compare(0, 6, "VmRSS:") == 0) return std::atol(line.c_str() + 6);
+    }
+    return -1;
+}
+
+// Record i of writer w: every fourth one is dated before the clock, so that retention (0 minutes
+// against a clock that never moves) deletes it; the others must all stay.
+long long SeqOf(int w, long long i) {
+    return w * 1000000000000LL + i;
+}
+bool Expiring(long long i) {
+    return i % 4 == 3;
+}
+long long Durable(long long written) {
+    return written - written / 4;
+}
+
+struct Counts {
+    std::atomic<long long> refused{0}, lookups{0}, missed{0}, readFailures{0}, unexplained{0},
+        smartCycles{0}, wrongSnapshots{0}, clockSets{0}, wrongClocks{0};
 };
 
-// Counts monitor cycles and checks what each of them stored: only the simulated disk 0 exists,
-// and when a cycle read it, its values are those the disk holds.
-class SmartWatcher : public HddSmartInfoObserver {
+class Watcher : public HddSmartInfoObserver, public TimeSyncServiceObserver {
 public:
+    explicit Watcher(Counts& counts) : m_counts(counts) {}
+    // Only the simulated disk 0 exists; when a cycle read it, its values are the disk's.
     void OnSmartAttrUpdate(HddSmartInfo* info) override {
-        ++m_cycles;
+        ++m_counts.smartCycles;
         std::map<size_t, std::map<unsigned char, HddSmartAttr>> all;
         info->GetSmartAttr(all);
-        if (all.empty()) return;  // a queued disk is read by one cycle only
-        ++m_withDisk;
-        const auto disk = all.find(0);
-        if (all.size() != 1 || disk == all.end() || disk->second.count(5) == 0 ||
-            disk->second.at(5).value != 100 || disk->second.at(5).threshold != 36) {
-            ++m_mismatches;
-        }
+        if (!all.empty() && (all.size() != 1 || !all.count(0) || !all[0].count(5) ||
+                             all[0][5].value != 100 || all[0][5].threshold != 36))
+            ++m_counts.wrongSnapshots;
     }
-    long long Cycles() const { return m_cycles.load(); }
-    long long CyclesWithDisk() const { return m_withDisk.load(); }
-    long long Mismatches() const { return m_mismatches.load(); }
-
-private:
-    std::atomic<long long> m_cycles{0};
-    std::atomic<long long> m_withDisk{0};
-    std::atomic<long long> m_mismatches{0};
-};
-
-long long SoakSeconds(int argc, char** argv) {
-    const char* text = argc > 1 ? argv[1] : std::getenv("SOAK_SECONDS");
-    const long long seconds = text ? std::atoll(text) : kDefaultSeconds;
-    return seconds > 0 ? seconds : kDefaultSeconds;
-}
-
-unsigned long long Count(LogService& log, const std::wstring& clause, int& failures) {
-    unsigned long long count = 0;
-    if (log.GetRecordCount(clause, count) != 0) ++failures;
-    return count;
-}
-
-// Counts what the time-sync worker reports; every clock it sets must be the soak's own clock, so
-// the records' ages stay what the writers meant them to be.
-class ClockWatcher : public TimeSyncServiceObserver {
-public:
+    // Every clock the time service sets must be the soak's own, so that records keep their ages.
     void OnTimeSync(TimeSyncService*, int code, long long& time, const std::wstring&) override {
-        if (code == 1901) {
-            ++m_announced;
-        } else if (code == 0) {
-            ++m_set;
-            if (time != SoakWorkload::kClock) ++m_wrong;
-        } else {
-            ++m_failed;
-        }
+        if (code == 1901) return;
+        ++m_counts.clockSets;
+        if (code != 0 || time != kClock) ++m_counts.wrongClocks;
     }
-    long long Announced() const { return m_announced; }
-    long long Set() const { return m_set; }
-    long long Wrong() const { return m_wrong; }
-    long long Failed() const { return m_failed; }
 
 private:
-    std::atomic<long long> m_announced{0}, m_set{0}, m_wrong{0}, m_failed{0};
+    Counts& m_counts;
 };
 
-class Soak {
-public:
-    explicit Soak(long long seconds) : m_seconds(seconds), m_scope(m_fake) {}
+int Run(long long seconds) {
+    fakes::FakePlatform fake;
+    platform::ScopedPlatform scope(fake);
+    fake.SetTime(kClock);
+    fake.EnableWaitGate(true);
+    fake.AddDevice(fakes::PhysicalDrivePath(0),
+                   std::make_shared<fakes::FakeSmartDisk>(
+                       std::vector<fakes::SmartAttributeEntry>{{5, 0x33, 100, 100}},
+                       std::vector<fakes::SmartThresholdEntry>{{5, 36}}));
+    fake.AddModule(fakes::NtpLibraryPath(), fakes::ScriptedNtp::Module());
+    fakes::ScriptedNtp::Instance().Reset();
+    fakes::ScriptedNtp::Instance().Script(L"ntp.soak", 0, kClock);
+    testing_support::ScratchDir dir;
+    const std::wstring path = dir.WidePath("soak.db");
+    struct : LogService {
+        using LogService::DeleteOldRecord;
+    } log;
+    Counts counts;
+    Watcher watcher(counts);
+    HddSmartInfo monitor;
+    TimeSyncService time;
+    monitor.SetObserver(&watcher);
+    monitor.SetCheckAllDisks(1);
+    time.SetScheduleTimeServer({L"ntp.soak"});
+    time.EnableScheduleSync(1);
+    time.SetObserver(&watcher);
+    if (log.Open(path) != 0 || EnsureTable(log) != 0 || time.Create() != 0) return 1;
+    log.SetRetentionTime(0);
 
-    int Run() {
-        const ProcessMemory start = ReadProcessMemory();
-        m_fake.SetTime(SoakWorkload::kClock);
-        m_fake.EnableWaitGate(true);
-        m_fake.AddDevice(fakes::PhysicalDrivePath(0),
-                         std::make_shared<fakes::FakeSmartDisk>(
-                             std::vector<fakes::SmartAttributeEntry>{{5, 0x33, 100, 100}},
-                             std::vector<fakes::SmartThresholdEntry>{{5, 36}}));
-        const std::wstring path = m_dir.Path("soak.db").wstring();
-        if (m_log.Open(path) != 0 || EnsureTable(m_log) != 0) {
-            std::printf("soak: cannot set up the log database\n");
-            return 1;
-        }
-        m_log.SetRetentionTime(0);
-        m_monitor.SetObserver(&m_watcher);
-        m_monitor.SetCheckTime(1000);
-        m_monitor.SetCheckAllDisks(1);
-        // The time service asks a scripted server that answers the soak's own clock.
-        m_fake.AddModule(fakes::NtpLibraryPath(), fakes::ScriptedNtp::Module());
-        fakes::ScriptedNtp::Instance().Reset();
-        fakes::ScriptedNtp::Instance().Script(L"ntp.soak", 0, SoakWorkload::kClock);
-        m_time.SetScheduleTimeServer({L"ntp.soak"});
-        m_time.EnableScheduleSync(1);
-        m_time.SetObserver(&m_clock);
-        if (m_time.Create() != 0) {
-            std::printf("soak: cannot create the time service\n");
-            return 1;
-        }
-
-        SoakWorkload workload(m_log, kWriters, kReaders);
-        workload.Start();
-        const auto begin = std::chrono::steady_clock::now();
-        const auto warmUpEnd = begin + std::chrono::seconds(m_seconds) / 4;
-        const auto end = begin + std::chrono::seconds(m_seconds);
-        ProcessMemory warm;
-        while (std::chrono::steady_clock::now() < end) {
-            RunRound(path, workload);
-            if (warm.rssKb < 0 && std::chrono::steady_clock::now() >= warmUpEnd) {
-                warm = ReadProcessMemory();
+    // Writers retry each record until it is acknowledged; a failure is explained only by a
+    // reopening in progress (an odd generation) or one that happened meanwhile.
+    std::atomic<bool> stop{false};
+    std::atomic<long long> generation{0};
+    std::vector<std::atomic<long long>> written(kWriters);
+    const auto failed = [&](long long began, std::atomic<long long>& counter) {
+        ++counter;
+        if (began % 2 == 0 && generation == began) ++counts.unexplained;
+        std::this_thread::yield();
+    };
+    std::vector<std::thread> threads;
+    for (int w = 0; w < kWriters; ++w) {
+        threads.emplace_back([&, w] {
+            while (!stop) {
+                const long long i = written[w], began = generation;
+                const long long at = Expiring(i) ? kClock - 1 - i % 1000 : kClock + i;
+                if (log.Insert(at, RecordData(SeqOf(w, i), w)) == 0) {
+                    written[w] = i + 1;
+                } else {
+                    failed(began, counts.refused);
+                }
             }
-        }
-        workload.Stop();
-        m_time.Destroy();
-        const double elapsed =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-        const ProcessMemory finish = ReadProcessMemory();
-        return Verify(workload, start, warm, finish, elapsed);
+        });
+    }
+    for (int r = 0; r < kReaders; ++r) {
+        threads.emplace_back([&, r] {
+            Rows rows;
+            for (unsigned long long n = r; !stop;
+                 n = n * 6364136223846793005ULL + 1442695040888963407ULL) {
+                const int w = static_cast<int>(n >> 60) % kWriters;
+                const long long known = written[w], began = generation;
+                if (known == 0) continue;
+                long long i = static_cast<long long>((n >> 20) % known);
+                i -= Expiring(i);  // the durable record before an expiring one
+                ++counts.lookups;
+                if (log.Search(L"WHERE Seq = " + std::to_wstring(SeqOf(w, i)), rows) != 0) {
+                    failed(began, counts.readFailures);
+                } else if (rows.size() != 1) {
+                    ++counts.missed;
+                }
+            }
+        });
     }
 
-private:
-    // One round: every worker is started, runs a few gated cycles and is stopped again; a monitor
-    // is made, reassigned mid-round and destroyed; now and then the database is reopened under
-    // the writers.
-    void RunRound(const std::wstring& path, SoakWorkload& workload) {
-        ++m_rounds;
+    // Rounds: every worker started, eight gated cycles, stopped again; a monitor made, assigned
+    // mid-round and destroyed; every fifth round the database reopened under the writers.
+    const auto begin = std::chrono::steady_clock::now();
+    long rounds = 0, stalls = 0, reopenFailures = 0, warmKb = -1;
+    const long startKb = ResidentKb();
+    while (std::chrono::steady_clock::now() < begin + std::chrono::seconds(seconds)) {
         {
             HddSmartInfo passing;
-            passing.SetObserver(&m_watcher);
-            passing.SetCheckTime(1000);
+            passing.SetObserver(&watcher);
             passing.AddCheckDisk(0);
             passing.EnableCheck(1);
-            m_log.EnableRetention(1);
-            m_monitor.EnableCheck(1);
-            if (m_time.Start() != 0) ++m_timeStartFailures;
-            m_time.SyncTimeServerNow(L"ntp.soak");
-            for (int step = 0; step < kGateStepsPerRound; ++step) {
-                if (step == kGateStepsPerRound / 2) passing = m_monitor;  // now shares its record
-                const std::uint64_t entered = m_fake.Gate().Entered();
-                m_fake.Gate().Elapse(1);
-                if (!m_fake.Gate().AwaitEntered(entered + 1, 5000)) ++m_gateStalls;
+            log.EnableRetention(1);
+            monitor.EnableCheck(1);
+            if (time.Start() != 0) ++counts.wrongClocks;
+            time.SyncTimeServerNow(L"ntp.soak");
+            for (int step = 0; step < 8; ++step) {
+                if (step == 4) passing = monitor;  // now shares its record
+                const std::uint64_t entered = fake.Gate().Entered();
+                fake.Gate().Elapse(1);
+                stalls += !fake.Gate().AwaitEntered(entered + 1, 5000);
             }
-            m_log.EnableRetention(0);
-            m_monitor.EnableCheck(0);
-            m_time.Stop();
+            log.EnableRetention(0);
+            monitor.EnableCheck(0);
+            time.Stop();
         }
-        m_retentionPasses += static_cast<long long>(m_fake.CallsNamed("GetCurTime").size());
-        m_fake.ClearCalls();  // the call log would otherwise grow without end
-        if (m_rounds % kRoundsPerReopen == 0) {
-            workload.BeginReopen();
-            m_log.Close();
-            if (m_log.Open(path) != 0) ++m_reopenFailures;
-            workload.EndReopen();
-            ++m_reopens;
+        fake.ClearCalls();  // the call log would otherwise grow without end
+        if (++rounds % 5 == 0) {
+            ++generation;
+            log.Close();
+            reopenFailures += log.Open(path) != 0;
+            ++generation;
         }
+        if (warmKb < 0 &&
+            std::chrono::steady_clock::now() >= begin + std::chrono::seconds(seconds) / 4)
+            warmKb = ResidentKb();
     }
+    stop = true;
+    for (std::thread& thread : threads) thread.join();
+    time.Destroy();
+    const long endKb = ResidentKb();
 
-    int Verify(const SoakWorkload& workload, const ProcessMemory& start, const ProcessMemory& warm,
-               const ProcessMemory& finish, double elapsed) {
-        int failures = 0;
-        const std::wstring durableClause =
-            L"WHERE Time >= " + std::to_wstring(SoakWorkload::kClock);
-        const std::wstring expiringClause =
-            L"WHERE Time < " + std::to_wstring(SoakWorkload::kClock);
-        const long long durable = workload.Durable();
-        const long long expiring = workload.Expiring();
-        const long long durableFound =
-            static_cast<long long>(Count(m_log, durableClause, failures));
-        long long perWriterMismatches = 0;
-        for (int w = 0; w < workload.Writers(); ++w) {
-            const unsigned long long found =
-                Count(m_log, durableClause + L" AND Writer = " + std::to_wstring(w), failures);
-            if (static_cast<long long>(found) != workload.Durable(w)) ++perWriterMismatches;
-        }
-        std::list<std::list<LogService::FieldData>> repeated;
-        if (m_log.Search(L"GROUP BY Seq HAVING COUNT(*) > 1", repeated) != 0) ++failures;
-        const long long expiringLeft =
-            static_cast<long long>(Count(m_log, expiringClause, failures));
-        m_log.DeleteOldRecord();
-        const long long expiringAfterPass =
-            static_cast<long long>(Count(m_log, expiringClause, failures));
-        const long long total = static_cast<long long>(Count(m_log, L"", failures));
-        m_log.Close();
-        const std::string integrity = IntegrityCheck(m_dir.Path("soak.db").string());
-
-        const long long growthKb = finish.rssKb - warm.rssKb;
-        const long long allowedKb = std::max(8L * 1024, warm.rssKb / 4);
+    long long durable = 0, acknowledged = 0, perWriterMismatches = 0;
+    unsigned long long found = 0, expiringLeft = 0, total = 0;
+    const std::wstring durableClause = L"WHERE Time >= " + std::to_wstring(kClock);
+    for (int w = 0; w < kWriters; ++w) {
+        durable += Durable(written[w]);
+        acknowledged += written[w];
+        log.GetRecordCount(durableClause + L" AND Batch = " + std::to_wstring(w), found);
+        perWriterMismatches += static_cast<long long>(found) != Durable(written[w]);
+    }
+    Rows repeated;
+    const int checks = log.Search(L"GROUP BY Seq HAVING COUNT(*) > 1", repeated) |
+                       log.GetRecordCount(durableClause, found);
+    log.DeleteOldRecord();
+    log.GetRecordCount(L"WHERE Time < " + std::to_wstring(kClock), expiringLeft);
+    log.GetRecordCount(L"", total);
+    log.Close();
+    const std::string integrity = IntegrityCheck(dir.Utf8Path("soak.db"));
 #if defined(__SANITIZE_ADDRESS__)
-        // AddressSanitizer holds freed blocks in quarantine: resident memory grows by design and
-        // its leak check at exit judges instead.
-        const bool judged = false;
+    const bool judged = false;  // ASan keeps freed blocks in quarantine; its leak check judges
 #else
-        const bool judged = true;
+    const bool judged = true;
 #endif
-        const bool flat = !judged || (warm.rssKb >= 0 && growthKb <= allowedKb);
-        const bool intact = failures == 0 && durableFound == durable && perWriterMismatches == 0 &&
-                            repeated.empty() && expiringAfterPass == 0 && total == durable &&
-                            workload.Missed() == 0 && workload.Undercounts() == 0 &&
-                            workload.Unexplained() == 0 && m_watcher.Mismatches() == 0 &&
-                            m_reopenFailures == 0 && integrity == "ok" && m_clock.Wrong() == 0 &&
-                            m_clock.Failed() == 0 && m_timeStartFailures == 0;
-
-        std::printf("\nsoak: %.0f s, %lld rounds, %d writers, %d readers\n", elapsed, m_rounds,
-                    kWriters, kReaders);
-        std::printf("  %-40s %12lld\n", "records acknowledged", durable + expiring);
-        std::printf("  %-40s %12lld\n", "  durable (never expire)", durable);
-        std::printf("  %-40s %12lld\n", "  expiring (dated before the clock)", expiring);
-        std::printf("  %-40s %12lld\n", "inserts refused (service reopening)", workload.Refused());
-        std::printf("  %-40s %12lld\n", "expiring deleted by the workers", expiring - expiringLeft);
-        std::printf("  %-40s %12lld\n", "expiring left after the final pass", expiringAfterPass);
-        std::printf("  %-40s %12lld\n", "final count", total);
-        std::printf("  %-40s %12lld\n", "expected (acknowledged - deleted)", durable);
-        std::printf("  %-40s %12zu\n", "duplicated records", repeated.size());
-        std::printf("  %-40s %12lld\n", "point lookups", workload.Lookups());
-        std::printf("  %-40s %12lld\n", "  missed", workload.Missed());
-        std::printf("  %-40s %12lld\n", "range searches", workload.Searches());
-        std::printf("  %-40s %12lld\n", "counts below the acknowledged", workload.Undercounts());
-        std::printf("  %-40s %12lld\n", "reads refused (service reopening)",
-                    workload.ReadFailures());
-        std::printf("  %-40s %12lld\n", "failures outside a reopening", workload.Unexplained());
-        std::printf("  %-40s %12lld\n", "retention passes", m_retentionPasses);
-        std::printf("  %-40s %12lld\n", "SMART cycles observed", m_watcher.Cycles());
-        std::printf("  %-40s %12lld\n", "  that read the disk", m_watcher.CyclesWithDisk());
-        std::printf("  %-40s %12lld\n", "  with a wrong snapshot", m_watcher.Mismatches());
-        std::printf("  %-40s %12lld\n", "clock settings (time service)", m_clock.Set());
-        std::printf("  %-40s %12lld\n", "  announced (1901)", m_clock.Announced());
-        std::printf("  %-40s %12lld\n", "  to a wrong time", m_clock.Wrong());
-        std::printf("  %-40s %12lld\n", "  failed", m_clock.Failed());
-        std::printf("  %-40s %12lld\n", "reopenings", m_reopens);
-        std::printf("  %-40s %12lld\n", "  failed", m_reopenFailures);
-        std::printf("  %-40s %12lld\n", "gate steps without a new wait", m_gateStalls);
-        std::printf("  %-40s %12s\n", "integrity_check", integrity.c_str());
-        std::printf("  %-40s %9ld kB\n", "VmRSS at start", start.rssKb);
-        std::printf("  %-40s %9ld kB\n", "VmRSS after warm-up", warm.rssKb);
-        std::printf("  %-40s %9ld kB\n", "VmRSS at the end", finish.rssKb);
-        std::printf("  %-40s %9ld kB\n", "VmHWM (peak)", finish.peakKb);
-        std::printf("  %-40s %9lld kB (allowed %lld)\n", "growth after warm-up", growthKb,
-                    allowedKb);
-        std::printf("soak: %s, memory %s\n", intact ? "nothing lost" : "FAILED",
-                    !judged ? "not judged (AddressSanitizer)"
-                    : flat  ? "flat"
-                            : "GREW");
-        return intact && flat ? 0 : 1;
-    }
-
-    long long m_seconds;
-    fakes::FakePlatform m_fake;
-    platform::ScopedPlatform m_scope;
-    testing_support::ScratchDir m_dir;
-    SoakLog m_log;
-    SmartWatcher m_watcher;
-    HddSmartInfo m_monitor;
-    ClockWatcher m_clock;
-    TimeSyncService m_time;
-    long long m_timeStartFailures = 0;
-    long long m_rounds = 0;
-    long long m_reopens = 0;
-    long long m_reopenFailures = 0;
-    long long m_retentionPasses = 0;
-    long long m_gateStalls = 0;
-};
+    const bool flat = !judged || (warmKb >= 0 && endKb - warmKb <= std::max(8L * 1024, warmKb / 4));
+    const bool intact = checks == 0 && static_cast<long long>(found) == durable &&
+                        perWriterMismatches == 0 && repeated.empty() && expiringLeft == 0 &&
+                        static_cast<long long>(total) == durable && counts.missed == 0 &&
+                        counts.unexplained == 0 && counts.wrongSnapshots == 0 &&
+                        counts.wrongClocks == 0 && reopenFailures == 0 && integrity == "ok";
+    std::printf("\nsoak: %lld s, %ld rounds, %d writers, %d readers\n", seconds, rounds, kWriters,
+                kReaders);
+    std::printf("  records acknowledged %lld, durable %lld, found %llu at the end\n", acknowledged,
+                durable, total);
+    std::printf("  inserts refused while reopening %lld, reopenings %ld (%ld failed)\n",
+                counts.refused.load(), rounds / 5, reopenFailures);
+    std::printf("  lookups %lld, missed %lld, refused while reopening %lld, unexplained %lld\n",
+                counts.lookups.load(), counts.missed.load(), counts.readFailures.load(),
+                counts.unexplained.load());
+    std::printf("  SMART cycles %lld (%lld wrong), clocks set %lld (%lld wrong), gate stalls %ld\n",
+                counts.smartCycles.load(), counts.wrongSnapshots.load(), counts.clockSets.load(),
+                counts.wrongClocks.load(), stalls);
+    std::printf("  duplicated %zu, expiring left after the final pass %llu, integrity %s\n",
+                repeated.size(), expiringLeft, integrity.c_str());
+    std::printf("  VmRSS start %ld kB, after warm-up %ld kB, end %ld kB\n", startKb, warmKb, endKb);
+    std::printf("soak: %s, memory %s\n", intact ? "nothing lost" : "FAILED",
+                !judged ? "not judged (AddressSanitizer)"
+                : flat  ? "flat"
+                        : "GREW");
+    return intact && flat ? 0 : 1;
+}
 
 }  // namespace
 }  // namespace hardening
 }  // namespace Ovra
 
 int main(int argc, char** argv) {
-    return Ovra::hardening::Soak(Ovra::hardening::SoakSeconds(argc, argv)).Run();
+    const char* text = argc > 1 ? argv[1] : std::getenv("SOAK_SECONDS");
+    const long long seconds = text ? std::atoll(text) : 0;
+    return Ovra::hardening::Run(seconds > 0 ? seconds : 120);
 }
