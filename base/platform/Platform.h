@@ -104,6 +104,15 @@ public:
     virtual std::uint32_t GetLastError() = 0;
 };
 
+// Facts of the backend this build picked, for the few places above the seam that differ by
+// platform without calling into it.
+struct BackendTraits {
+    const wchar_t* pathSeparator;  // between a folder and a file name
+    const wchar_t* librarySuffix;  // ".dll", ".so"
+    bool linuxFileSystems;         // volumes may hold ext4, xfs and btrfs
+};
+OVRA_BASES_API const BackendTraits& Traits();
+
 // The platform the process uses now; never null.
 OVRA_BASES_API Platform& Sys();
 

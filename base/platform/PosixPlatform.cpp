@@ -361,6 +361,11 @@ public:
 
 }  // namespace
 
+const BackendTraits& Traits() {
+    static const BackendTraits traits = {L"/", L".so", true};
+    return traits;
+}
+
 Platform& DefaultPlatform() {
     static PosixPlatform* platform = new PosixPlatform;  // never destroyed: used until exit
     return *platform;

@@ -169,6 +169,11 @@ public:
 
 }  // namespace
 
+const BackendTraits& Traits() {
+    static const BackendTraits traits = {L"\\", L".dll", false};
+    return traits;
+}
+
 Platform& DefaultPlatform() {
     static Win32Platform* platform = new Win32Platform;  // never destroyed: used until exit
     return *platform;

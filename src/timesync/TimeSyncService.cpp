@@ -5,6 +5,7 @@
 #include <Ovra/Bases/ModuleDir.h>
 
 #include "base/platform/LoadedModule.h"
+#include "src/ResultCodes.h"
 #include "src/timesync/ObserverSlot.h"
 
 #include <climits>
@@ -16,11 +17,6 @@ const long long kDefaultPeriodMs = 3600000;
 const long long kMinutesToMs = 60000;
 const long long kShortestPeriodMinutes = 10;
 const wchar_t kDefaultServer[] = L"pool.ntp.org";
-#if defined(_WIN32)
-const wchar_t kLibraryName[] = L"\\libntp.dll";
-#else
-const wchar_t kLibraryName[] = L"/libntp.so";
-#endif
 }  // namespace
 
 TimeSyncService::TimeSyncService()
@@ -78,11 +74,14 @@ TimeSyncService::~TimeSyncService() {
 }
 
 int TimeSyncService::Create() {
-    if (m_created) return 116;
+    if (m_created) return result::kExists;
     std::wstring dir;
-    if (!GetModuleDir(dir)) return 105;  // inline: resolves to this library's folder
-    m_ntpModule = platform::LoadedModule::Load(dir + kLibraryName);
-    if (!m_ntpModule) return 105;
+    if (!GetModuleDir(dir))
+        return result::kSystemFailed;  // inline: resolves to this library's folder
+    const platform::BackendTraits& traits = platform::Traits();
+    m_ntpModule =
+        platform::LoadedModule::Load(dir + traits.pathSeparator + L"libntp" + traits.librarySuffix);
+    if (!m_ntpModule) return result::kSystemFailed;
     m_created = 1;
     return 0;
 }
@@ -95,8 +94,8 @@ void TimeSyncService::Destroy() {
 }
 
 int TimeSyncService::Start() {
-    if (!m_created) return 122;
-    if (IsThreadRunning()) return 120;
+    if (!m_created) return result::kMissing;
+    if (IsThreadRunning()) return result::kAlreadyOpen;
     {
         CsLocker lock(m_cs);
         m_requestEvent.Create(1, 0, nullptr);
