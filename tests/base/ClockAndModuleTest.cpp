@@ -14,15 +14,12 @@ namespace Ovra {
 namespace {
 
 TEST(Clock, RealClockIsMillisecondsSinceTheUnixEpoch) {
-    const long long seconds = static_cast<long long>(std::time(nullptr));
-    EXPECT_NEAR(static_cast<double>(GetCurTime()), seconds * 1000.0, 2000.0);
+    EXPECT_NEAR(static_cast<double>(GetCurTime()), std::time(nullptr) * 1000.0, 2000.0);
 }
 
 TEST(Clock, SettingTheClockAndZoneGoesThroughTheSeam) {
     fakes::FakePlatform fake;
     platform::ScopedPlatform scope(fake);
-    fake.SetTime(1234);
-    EXPECT_EQ(GetCurTime(), 1234);
     EXPECT_NE(SetCurTime(1700000000123LL), 0);
     EXPECT_EQ(GetCurTime(), 1700000000123LL);
     TimeZone zone{};
@@ -31,8 +28,7 @@ TEST(Clock, SettingTheClockAndZoneGoesThroughTheSeam) {
     EXPECT_EQ(fake.ZoneSets(), std::vector<std::wstring>{L"Europe/Berlin"});
     fake.FailAlways("SetCurTime", platform::kErrorAccessDenied);
     fake.FailAlways("SetTimeZone", platform::kErrorAccessDenied);
-    EXPECT_EQ(SetCurTime(5), 0);
-    EXPECT_EQ(SetTimeZone(zone), 0);
+    EXPECT_EQ(SetCurTime(5) + SetTimeZone(zone), 0);
     EXPECT_EQ(fake.ClockSets(), std::vector<long long>{1700000000123LL});
 }
 
@@ -41,13 +37,11 @@ TEST(ModuleDir, IsTheFolderOfTheCallingModuleWithoutTrailingSeparator) {
     ASSERT_NE(GetModuleDir(dir), 0);
     ASSERT_FALSE(dir.empty());
     EXPECT_NE(dir.find_last_of(L"/\\"), dir.size() - 1);
-    // The test executable and the base library are built into the same folder.
-#if defined(_WIN32)
-    std::ifstream library(testing_support::ExecutableDir() + "Ovra-Bases.dll");
+#if defined(_WIN32)  // the test executable and the base library share a folder
+    EXPECT_TRUE(std::ifstream(testing_support::ExecutableDir() + "Ovra-Bases.dll").good());
 #else
-    std::ifstream library(testing_support::ExecutableDir() + "libOvra-Bases.so");
+    EXPECT_TRUE(std::ifstream(testing_support::ExecutableDir() + "libOvra-Bases.so").good());
 #endif
-    EXPECT_TRUE(library.good());
 }
 
 }  // namespace

@@ -108,20 +108,6 @@ void FakePlatform::FailCall(const std::string& name, int nth, std::uint32_t erro
     m_faults.push_back({name, request, nth - 1, error});
 }
 
-void FakePlatform::ClearFaults(const std::string& name) {
-    Lock lock(m_mutex);
-    m_faults.erase(std::remove_if(m_faults.begin(), m_faults.end(),
-                                  [&](const FaultRule& rule) { return rule.name == name; }),
-                   m_faults.end());
-}
-
-void FakePlatform::RefuseClock(bool refuse) {
-    for (const char* name : {"SetCurTime", "SetTimeZone"}) {
-        ClearFaults(name);
-        if (refuse) FailAlways(name, platform::kErrorAccessDenied);
-    }
-}
-
 std::vector<Call> FakePlatform::CallsNamed(const std::string& name) const {
     std::vector<Call> result;
     for (const Call& call : Calls()) {

@@ -105,8 +105,6 @@ public:
     long long Time() const { return Read(m_time); }
     std::vector<long long> ClockSets() const { return Read(m_clockSets); }
     std::vector<std::wstring> ZoneSets() const { return Read(m_zoneSets); }  // their key names
-    // SetCurTime and SetTimeZone fail (FailAlways) or work again.
-    void RefuseClock(bool refuse);
 
     // --- recording
     std::vector<Call> Calls() const { return Read(m_calls); }
@@ -115,14 +113,13 @@ public:
 
     // --- faults: the `nth` call (1-based, counted from now) of `name` fails with `error`; with
     // `request`, only DeviceIoControl calls of that request code count. FailAlways fails every
-    // such call until ClearFaults(name).
+    // such call.
     void FailCall(const std::string& name, int nth, std::uint32_t error,
                   std::int64_t request = kAnyRequest);
     void FailAlways(const std::string& name, std::uint32_t error,
                     std::int64_t request = kAnyRequest) {
         FailCall(name, 0, error, request);
     }
-    void ClearFaults(const std::string& name);
 
     // --- waits
     WaitGate& Gate() { return m_gate; }

@@ -2,11 +2,9 @@
 
 #include "tests/fakes/storage/FakeFormatLibrary.h"
 #include "tests/storage/FormatterTestSupport.h"
-#include "tests/support/ChildProcess.h"
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <deque>
 #include <memory>
 
@@ -14,7 +12,6 @@ namespace Ovra {
 namespace {
 
 using fakes::FakeFormatLibrary;
-using fakes::FakePlatform;
 using storage_test::Event;
 using storage_test::FormatLockIsFree;
 using Events = std::vector<Event>;
@@ -23,8 +20,7 @@ const int kHook = FakeFormatLibrary::kRunHook;
 
 class FormatterTest : public ::testing::Test {
 protected:
-    // Runs before the fixture's formatter loads the library.
-    bool Prepare() {
+    bool Prepare() {  // before the fixture's formatter loads the library
         fake.AddModule(FakeFormatLibrary::kPath, library.Module());
         fake.AddVolume(L"E:\\", {L"Old", L"NTFS", 1, 1000, 500, 3});
         fake.AddVolume(L"F:\\", {L"Stick", L"FAT32", 2, 1000, 500, 2});
@@ -39,7 +35,7 @@ protected:
         return formatter.Format(root, fileSystem, L"", 1, StorageFormatter::ClusterSizeDefault);
     }
 
-    FakePlatform fake;
+    fakes::FakePlatform fake;
     platform::ScopedPlatform scope{fake};
     FakeFormatLibrary library;
     storage_test::FormatObserver observer;
@@ -56,40 +52,47 @@ TEST_F(FormatterTest, FormatReportsProgressThenOutcomeThenReturn) {
     EXPECT_EQ(library.CallbackResults(), std::vector<int>(5, 1));  // always "go on"
     const auto calls = library.FormatCalls();
     ASSERT_EQ(calls.size(), 2u);
-    EXPECT_EQ(calls[0].root + L"|" + calls[0].fileSystem + L"|" + calls[0].label,
-              L"E:\\|NTFS|Video");
-    EXPECT_EQ(std::vector<unsigned>(
-                  {unsigned(calls[0].mediaCode), unsigned(calls[0].quick), calls[0].clusterSize}),
-              std::vector<unsigned>({12 /* fixed disk */, 1, 4096}));
-    EXPECT_EQ(calls[1].fileSystem, L"FAT");
-    EXPECT_EQ(std::vector<unsigned>(
-                  {unsigned(calls[1].mediaCode), unsigned(calls[1].quick), calls[1].clusterSize}),
-              std::vector<unsigned>({8 /* not a fixed disk */, 0, 0}));
+    const std::wstring expected[] = {L"E:\\|NTFS|Video|12|1|4096", L"F:\\|FAT||8|0|0"};
+    for (int i = 0; i < 2; ++i) {
+        const auto& c = calls[i];
+        EXPECT_EQ(c.root + L"|" + c.fileSystem + L"|" + c.label + L"|" +
+                      std::to_wstring(c.mediaCode) + L"|" + std::to_wstring(c.quick) + L"|" +
+                      std::to_wstring(c.clusterSize),
+                  expected[i]);
+    }
 }
 
 // The lock is given back exactly once: by the completion report when there is one (so it is free
 // while the library still runs), otherwise by Format.
 TEST_F(FormatterTest, TheLockIsReleasedOnceByWhoeverEndsTheFormat) {
-    const struct {
-        std::vector<std::pair<int, unsigned>> reports;
-        bool freeInHook;
-        Events events;
-    } cases[] = {{{{11, 1}, {kHook, 0}}, true, {{2, 0}, {0, 0}}},
-                 {{{0, 50}, {kHook, 0}}, false, {{1, 50}, {0, 0}}}};
-    for (const auto& c : cases) {
-        library.reports = c.reports;
-        bool freeInHook = !c.freeInHook;
+    for (bool completes : {true, false}) {
+        library.reports = {{completes ? 11 : 0, completes ? 1 : 50}, {kHook, 0}};
+        bool freeInHook = !completes;
         library.hook = [&] { freeInHook = FormatLockIsFree(); };
         fake.ClearCalls();
-        const std::size_t before = observer.Count();
         EXPECT_EQ(Format(L"E:\\"), 0);
-        EXPECT_EQ(freeInHook, c.freeInHook);
+        EXPECT_EQ(freeInHook, completes);
         // The look from another thread takes and gives back the lock once more when it is free.
-        EXPECT_EQ(fake.CallsNamed("ReleaseMutex").size(), c.freeInHook ? 2u : 1u);
-        const Events events = observer.Calls();
-        EXPECT_EQ(Events(events.begin() + before, events.end()), c.events);
-        EXPECT_TRUE(FormatLockIsFree());
+        EXPECT_EQ(fake.CallsNamed("ReleaseMutex").size(), completes ? 2u : 1u);
     }
+    EXPECT_EQ(observer.Calls(), (Events{{2, 0}, {0, 0}, {1, 50}, {0, 0}}));
+}
+
+TEST_F(FormatterTest, AFormatOnTheSameThreadOrAnotherIsRefusedWhileOneRuns) {
+    int nested = -1, other = -1;
+    observer.SetHook([&](const Event& event) {
+        if (std::get<0>(event) == 1) nested = Format(L"E:\\");
+    });
+    library.hook = [&] { std::thread([&] { other = Format(L"F:\\"); }).join(); };
+    library.reports = {{0, 5}, {kHook, 0}, {11, 1}};
+    EXPECT_EQ(Format(L"E:\\"), 0);
+    EXPECT_EQ(nested, 136);
+    EXPECT_EQ(other, 136);
+    EXPECT_EQ(library.FormatCalls().size(), 1u);
+    library.reports = {{kHook, 0}, {11, 1}};
+    library.hook = [] { StorageFormatter other; };  // its destructor clears the observer
+    EXPECT_EQ(Format(L"E:\\"), 0);
+    EXPECT_EQ(observer.Count(), 3u);  // no event after the clearing
 }
 
 TEST_F(FormatterTest, EarlyEndsReleaseTheLockAndSendNoEvent) {
@@ -105,73 +108,6 @@ TEST_F(FormatterTest, EarlyEndsReleaseTheLockAndSendNoEvent) {
     EXPECT_TRUE(library.FormatCalls().empty());
     EXPECT_EQ(observer.Count(), 0u);
     EXPECT_EQ(fake.CallsNamed("ReleaseMutex").size(), 4u);
-    fake.Volume(L"E:\\")->driveType = 3;
-    EXPECT_EQ(Format(L"E:\\", 7), 0);
-    EXPECT_EQ(library.FormatCalls().at(0).fileSystem, L"Ext3");
-}
-
-TEST_F(FormatterTest, AnIncompleteLibraryIsGivenBackAtOnce) {
-    fake.AddModule(FakeFormatLibrary::kPath, library.Module("EnableVolumeCompression"));
-    StorageFormatter incomplete;
-    EXPECT_EQ(fake.LoadedModuleCount(), 1);  // the fixture's only
-    std::deque<int> codes{9};
-    EXPECT_EQ(incomplete.Format(L"E:\\", 5, L"", 1, StorageFormatter::ClusterSizeDefault), 105);
-    EXPECT_EQ(incomplete.GetUsableFileSystem(codes), 105);
-    EXPECT_EQ(codes, std::deque<int>{9});
-}
-
-TEST_F(FormatterTest, ObserverClearedDuringFormatStillFreesTheLock) {
-    library.reports = {{kHook, 0}, {11, 1}};
-    library.hook = [] { StorageFormatter other; };  // its destructor clears the observer
-    EXPECT_EQ(Format(L"E:\\"), 0);
-    EXPECT_EQ(observer.Count(), 0u);
-}
-
-TEST_F(FormatterTest, AFormatOnTheSameThreadOrAnotherIsRefusedWhileOneRuns) {
-    int nested = -1;
-    observer.SetHook([&](const Event& event) {
-        if (std::get<0>(event) == 1) nested = Format(L"E:\\");
-    });
-    library.reports = {{0, 5}, {kHook, 0}, {11, 1}};
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool inside = false, release = false;
-    library.hook = [&] {
-        std::unique_lock<std::mutex> lock(mutex);
-        inside = true;
-        changed.notify_all();
-        changed.wait(lock, [&] { return release; });
-    };
-    int first = -1;
-    std::thread worker([&] { first = Format(L"E:\\"); });
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        changed.wait(lock, [&] { return inside; });
-    }
-    StorageFormatter second(formatter);
-    EXPECT_EQ(second.Format(L"F:\\", 5, L"", 1, StorageFormatter::ClusterSizeDefault), 136);
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        release = true;
-    }
-    changed.notify_all();
-    worker.join();
-    EXPECT_EQ(first, 0);
-    EXPECT_EQ(nested, 136);
-    EXPECT_EQ(library.FormatCalls().size(), 1u);
-}
-
-TEST_F(FormatterTest, AnotherProcessHoldingTheLockGives136) {
-    testing_support::ChildProcess child;
-    ASSERT_TRUE(child.Start(testing_support::HelperProgram("ovra_mutex_child"),
-                            {"69F5F27F-585B-48b7-91E3-C3816CAF7357"}));
-    std::string line;
-    ASSERT_TRUE(child.ReadLine(line));
-    ASSERT_EQ(line, "locked");
-    EXPECT_EQ(Format(L"E:\\"), 136);
-    child.CloseInput();
-    EXPECT_EQ(child.Wait(), 0);
-    EXPECT_EQ(Format(L"E:\\"), 0);
 }
 
 TEST_F(FormatterTest, CopiesShareOneLoadFreedOnceAndAnyDestructionClearsTheObserver) {
@@ -186,9 +122,10 @@ TEST_F(FormatterTest, CopiesShareOneLoadFreedOnceAndAnyDestructionClearsTheObser
         original.reset();
         EXPECT_EQ(Format(L"E:\\"), 138);
         StorageFormatter::SetObserver(&observer);
-        EXPECT_EQ(copy.Format(L"E:\\", 5, L"", 1, StorageFormatter::ClusterSizeDefault), 0);
+        EXPECT_EQ(copy.Format(L"E:\\", 7, L"", 1, StorageFormatter::ClusterSizeDefault), 0);
     }
     EXPECT_EQ(fake.LoadedModuleCount(), 1);  // the fixture's formatter
+    EXPECT_EQ(library.FormatCalls().at(0).fileSystem, L"Ext3");
 }
 
 TEST_F(FormatterTest, UsableFileSystemsAreTheNewestVersionsAppended) {
@@ -198,24 +135,21 @@ TEST_F(FormatterTest, UsableFileSystemsAreTheNewestVersionsAppended) {
     EXPECT_EQ(formatter.GetUsableFileSystem(codes), 0);
     EXPECT_EQ(codes, (std::deque<int>{42, 2, 5, 0, 3}));
     library.formats = {{L"NTFS", false}};
-    std::deque<int> none;
-    EXPECT_EQ(formatter.GetUsableFileSystem(none), 105);
+    codes.clear();
+    EXPECT_EQ(formatter.GetUsableFileSystem(codes), 105);
 }
 
 TEST(FileSystemTable, NamesAndCodesMatchExactly) {
     for (const wchar_t* name : {L"ntfs", L"NTFS ", L"", L"FA"})
         EXPECT_EQ(StorageFormatter::GetFileSystem(name), 0) << name;
-    const std::pair<int, std::wstring> rows[] = {
-        {2, L"FAT"}, {3, L"FAT32"}, {5, L"NTFS"}, {7, L"Ext3"}, {15, L"UDFS"}};
-    for (const auto& row : rows) {
-        std::wstring name;
-        ASSERT_EQ(StorageFormatter::GetFsName(row.first, name), 1) << row.first;
-        EXPECT_EQ(name, row.second);
-        EXPECT_EQ(StorageFormatter::GetFileSystem(name), row.first);
-    }
     std::wstring name = L"untouched";
     EXPECT_EQ(StorageFormatter::GetFsName(0, name) + StorageFormatter::GetFsName(4, name), 0);
     EXPECT_EQ(name, L"untouched");
+    for (int code : {2, 3, 5, 7, 15}) {
+        ASSERT_EQ(StorageFormatter::GetFsName(code, name), 1) << code;
+        EXPECT_EQ(StorageFormatter::GetFileSystem(name), code);
+    }
+    EXPECT_EQ(name, L"UDFS");
 }
 
 }  // namespace
