@@ -55,7 +55,8 @@ echo "$out"
 failed=0
 # expect COMMAND WHAT REGEX: a line of COMMAND's output matches.
 expect() {
-    awk -v c="=== ovractl $1" '$0 == c { on = 1; next } /^=== / { on = 0 } on' <<<"$out" |
+    # The console's escape sequences may come before the first marker.
+    awk -v c="=== ovractl $1" '{ sub(/^.*=== /, "=== ") } $0 == c { on = 1; next } /^=== / { on = 0 } on' <<<"$out" |
         grep -Eq "$3" || { echo "FAILED: $1: $2"; failed=1; }
 }
 expect disks "SATA disk" '^0 +Disk0 +fixed .* ATA +OVRA SATA DISK +OVRA-SATA-0001'
