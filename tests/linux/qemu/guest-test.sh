@@ -70,6 +70,8 @@ expect "health 0" "Good" '^Disk0: Good$'
 expect "health 0" "self-assessment" '^  self-assessment: passed$'
 expect "health 1" "Good" '^Disk1: Good$'
 expect "health 1" "health log" '^  available spare: [0-9]+% \(threshold [0-9]+%\)$'
+# The guest's partition scan has read from the disk: a counter past the log's first bytes.
+expect "health 1" "whole health log" '^  data units read/written: [1-9][0-9]* / [0-9]+$'
 expect "health --json" "SATA disk" '"disk":0,.*"selfAssessment":"passed",.*"temperature":31,"verdict":"Good"'
 expect "health --json" "NVMe disk" '"disk":1,.*"nvme":\{"availableSpare".*"temperature":50,"verdict":"Good"'
 exits=$(sed -n 's/^=== exit //p' <<<"$out" | paste -sd ' ')
