@@ -104,34 +104,26 @@ inline Bytes NvmeLog(int criticalWarning, int spare, int used = 0) {
     return page;
 }
 
-inline Bytes NvmeIdentify(const std::string& serial, const std::string& model) {
-    Bytes page(4096, ' ');
-    std::copy(serial.begin(), serial.end(), page.begin() + 4);
-    std::copy(model.begin(), model.end(), page.begin() + 24);
-    return page;
-}
-
-// STORAGE_PROTOCOL_DATA_DESCRIPTOR for NVMe data, the data right after its specific data.
-inline Bytes ProtocolReply(std::uint32_t dataType, std::uint32_t value, const Bytes& data) {
-    Bytes reply(48, 0);
-    Put(reply, 0, 48 | 48ull << 32, 8);
-    Put(reply, 8, 3 | static_cast<std::uint64_t>(dataType) << 32, 8);
-    Put(reply, 16, value, 4);
-    Put(reply, 24, 40 | static_cast<std::uint64_t>(data.size()) << 32, 8);
-    reply.insert(reply.end(), data.begin(), data.end());
-    return reply;
-}
-
-// An NVMe disk answering on `property` (50 the device's, 49 the adapter's).
+// An NVMe disk answering on `property` (50 the device's, 49 the adapter's) with Identify
+// Controller (serial "deadbeef") and `log`, each after its STORAGE_PROTOCOL_DATA_DESCRIPTOR.
 inline SimDevice NvmeDisk(const Bytes& log, std::uint32_t property = 50) {
-    Bytes descriptor = fakes::Descriptor("", "QEMU NVMe Ctrl", "");
+    Bytes descriptor = fakes::Descriptor("", "QEMU NVMe Ctrl", ""), identify(4096, ' ');
     Put(descriptor, 28, 17, 4);  // BusTypeNvme
+    const std::string serial = "deadbeef", model = "QEMU NVMe Ctrl";
+    std::copy(serial.begin(), serial.end(), identify.begin() + 4);
+    std::copy(model.begin(), model.end(), identify.begin() + 24);
     SimDevice disk;
-    disk.Answer(fakes::kStorageQueryProperty, 0, descriptor)
-        .Answer(fakes::kStorageQueryProperty, fakes::NvmeSelector(property, 1, 1),
-                ProtocolReply(1, 1, NvmeIdentify("deadbeef", "QEMU NVMe Ctrl")))
-        .Answer(fakes::kStorageQueryProperty, fakes::NvmeSelector(property, 2, 2),
-                ProtocolReply(2, 2, log));
+    disk.Answer(fakes::kStorageQueryProperty, 0, descriptor);
+    for (std::uint32_t type : {1, 2}) {
+        const Bytes& data = type == 1 ? identify : log;
+        Bytes reply(48, 0);
+        Put(reply, 0, 48 | 48ull << 32, 8);
+        Put(reply, 8, 3 | std::uint64_t{type} << 32, 8);
+        Put(reply, 16, type, 4);
+        Put(reply, 24, 40 | static_cast<std::uint64_t>(data.size()) << 32, 8);
+        reply.insert(reply.end(), data.begin(), data.end());
+        disk.Answer(fakes::kStorageQueryProperty, fakes::NvmeSelector(property, type, type), reply);
+    }
     return disk;
 }
 

@@ -1,31 +1,69 @@
 #include <Ovra/Bases/StringConv.h>
 #include <Ovra/StorageFormatter.h>
 #include <Ovra/StorageLogicalDrive.h>
+#include <Ovra/StoragePhysicalDrive.h>
 
 #include "base/platform/Platform.h"
 #include "base/platform/linux/MountTable.h"
+#include "base/platform/linux/Spawn.h"
 #include "base/platform/linux/VolumeIdentity.h"
 #include "src/storage/FmifsEntryPoints.h"
-#include "tests/linux/LoopVolume.h"
-#include "tests/storage/FormatterTestSupport.h"
+#include "tests/support/ScratchDir.h"
 
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
 
-#include <algorithm>
 #include <cwchar>
 #include <filesystem>
+#include <fstream>
 
 namespace Ovra {
 namespace {
 
-using linux_test::LoopVolume;
 using platform::Sys;
 using namespace platform::posix;
 
+// A loop device over a sparse 64 MiB image in a scratch folder, made into a file system and
+// mounted there; whatever was mounted in the folder unmounted, the device detached and the folder
+// removed at the end, also when the test fails.
+struct LoopVolume {
+    // `mkfs` is the command without the device, such as {"mkfs.ext4", "-q", "-L", "first"}.
+    explicit LoopVolume(std::vector<std::string> mkfs) {
+        if (::geteuid() != 0 || ::access("/dev/loop-control", F_OK) != 0 ||
+            FindProgram(mkfs[0]).empty()) {
+            skip = "needs root, loop devices and " + mkfs[0];
+            return;
+        }
+        std::ofstream{Path("volume.img")};  // sparse: only what mkfs writes takes space
+        std::filesystem::resize_file(Path("volume.img"), 64 << 20);
+        RunProgram({"losetup", "-f", "--show", Path("volume.img")}, [&](const std::string& out) {
+            device += out;
+            return true;
+        });
+        device = device.substr(0, device.find('\n'));
+        mkfs.push_back(device);
+        std::filesystem::create_directory(Path("mnt"));
+        if (device.compare(0, 9, "/dev/loop") != 0 || RunProgram(mkfs) != 0 ||
+            RunProgram({"mount", device, Path("mnt")}) != 0)
+            skip = "cannot attach, make or mount " + mkfs[0] + " on " + device;
+    }
+    ~LoopVolume() {
+        // The mount point and the mounts a test makes beside it, also after a failed assertion.
+        for (const char* point : {"again", "memory", "mnt"})
+            ::umount2(Path(point).c_str(), MNT_DETACH);
+        if (device.compare(0, 9, "/dev/loop") == 0) RunProgram({"losetup", "-d", device});
+    }
+    std::string Path(const std::string& name) const { return scratch.Utf8Path(name); }
+    std::wstring Root() const { return scratch.WidePath("mnt") + L"/"; }
+
+    testing_support::ScratchDir scratch{"ovra-loop"};
+    std::string device, skip;  // skip: why the volume could not be made
+};
+
 #define SKIP_UNLESS_READY(volume) \
-    if (!(volume).SkipReason().empty()) GTEST_SKIP() << (volume).SkipReason()
+    if (!(volume).skip.empty()) GTEST_SKIP() << (volume).skip
 
 TEST(MountTableTest, KeepsWholeFileSystemsOnDevicesOnly) {
     const std::string text =
@@ -64,21 +102,32 @@ TEST(VolumeIdentityTest, FoldsUuidsToSerialNumbers) {
     EXPECT_EQ(WindowsFileSystemName("vfat", "FAT32"), "FAT32");
 }
 
-TEST(LinuxVolumesTest, InventoryListsAndRelabelsAMountedVolume) {
+TEST(LinuxVolumesTest, InventoriesListAndRelabelAMountedVolume) {
     LoopVolume volume({"mkfs.ext4", "-q", "-L", "first"});
     SKIP_UNLESS_READY(volume);
+    // The loop device among the disks, by its backing file, in whole cylinders.
+    StoragePhysicalDrive disks(1);
+    PhysicalDrive disk;
+    std::size_t n = 0;
+    while (n < 32 &&
+           (disks.GetDrive(n, disk) || disk.serialNumber != utf8_to_tcs(volume.Path("volume.img"))))
+        ++n;
+    ASSERT_LT(n, 32u) << volume.Path("volume.img") << " is in no record";
+    EXPECT_EQ(disk.type, 3);
+    EXPECT_EQ(disk.size, (64ull << 20) / (255 * 63 * 512) * (255 * 63 * 512));
+
     StorageLogicalDrive drives(1);
     LogicalDrive drive;
     ASSERT_EQ(drives.GetDrive(volume.Root(), drive), 0);
     struct statvfs info {};
-    ASSERT_EQ(::statvfs(volume.MountPoint().c_str(), &info), 0);
+    ASSERT_EQ(::statvfs(volume.Path("mnt").c_str(), &info), 0);
     EXPECT_EQ(drive.fileSystem, StorageFormatter::GetFileSystem(L"ext4"));
     EXPECT_EQ(drive.volumeName, L"first");
     EXPECT_EQ(drive.totalSize, std::uint64_t(info.f_blocks) * info.f_frsize);
     EXPECT_EQ(drive.freeSize, std::uint64_t(info.f_bavail) * info.f_frsize);
     // The device's UUID folded, and what the kernel tells of it without reading the device.
     EXPECT_EQ(drive.serialNumber, ExtSerialFromFsid(info.f_fsid));
-    EXPECT_NE(drive.driveIndex, static_cast<std::size_t>(-1));
+    EXPECT_EQ(drive.driveIndex, n);
     EXPECT_EQ(drives.GetDriveTypeW(volume.Root()), 3);
     EXPECT_EQ(drives.GetVolumeIndex(volume.Root()), drives.IsExist(volume.Root()));
 
@@ -125,38 +174,18 @@ void FormatThroughModule(const std::wstring& root, std::wstring fileSystem, std:
 }
 
 TEST(LinuxVolumesTest, FormatsAMountedVolumeAndMountsItAgain) {
-    const struct {
-        const wchar_t* fileSystem;
-        bool throughFormatter;  // exFAT has no code: only the module can be asked for it
-    } cases[] = {{L"FAT32", true}, {L"NTFS", true}, {L"exFAT", false}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.fileSystem, c.fileSystem + std::wcslen(c.fileSystem)));
+    for (const std::wstring fileSystem : {L"FAT32", L"NTFS", L"exFAT"}) {
+        SCOPED_TRACE(tcs_to_utf8(fileSystem));
         LoopVolume volume({"mkfs.ext4", "-q"});
         SKIP_UNLESS_READY(volume);
-        const std::wstring label = std::wstring(L"OVRA") + c.fileSystem;
-        if (c.throughFormatter) {
-            storage_test::FormatObserver observer;
-            StorageFormatter formatter;
-            StorageFormatter::SetObserver(&observer);
-            EXPECT_EQ(formatter.Format(volume.Root(), StorageFormatter::GetFileSystem(c.fileSystem),
-                                       label, 1, StorageFormatter::ClusterSizeDefault),
-                      0);
-            const auto events = observer.Calls();
-            ASSERT_GE(events.size(), 4u);
-            EXPECT_EQ(events.front(), std::make_tuple(1, 0));
-            EXPECT_EQ(events[events.size() - 3], std::make_tuple(1, 100));
-            EXPECT_EQ(events[events.size() - 2], std::make_tuple(2, 0));
-            EXPECT_EQ(events.back(), std::make_tuple(0, 0));
-        } else {
-            FormatThroughModule(volume.Root(), c.fileSystem, label);
-            ASSERT_GE(g_commands.size(), 3u);
-            EXPECT_EQ(g_commands.front(), std::make_pair(0, 0));
-            EXPECT_EQ(g_commands[g_commands.size() - 2], std::make_pair(0, 100));
-            EXPECT_EQ(g_commands.back(), std::make_pair(11, 1));
-        }
+        FormatThroughModule(volume.Root(), fileSystem, L"OVRA" + fileSystem);
+        ASSERT_GE(g_commands.size(), 3u);
+        EXPECT_EQ(g_commands.front(), std::make_pair(0, 0));  // progress from 0 to 100, done
+        EXPECT_EQ(g_commands[g_commands.size() - 2], std::make_pair(0, 100));
+        EXPECT_EQ(g_commands.back(), std::make_pair(11, 1));
         const Volume formatted = ReadVolume(volume.Root());
-        EXPECT_EQ(formatted.fileSystem, c.fileSystem);
-        EXPECT_EQ(formatted.label, label);
+        EXPECT_EQ(formatted.fileSystem, fileSystem);
+        EXPECT_EQ(formatted.label, L"OVRA" + fileSystem);
     }
 }
 
@@ -165,26 +194,17 @@ TEST(LinuxVolumesTest, RefusesWhatItMustNotFormat) {
     SKIP_UNLESS_READY(volume);
     // Only mounts of the test's own: the same device a second time, and a file system without
     // a device. The system's root is left alone even here.
-    const std::string again = volume.Beside("again"), memory = volume.Beside("memory");
-    const std::string folder = volume.MountPoint() + "/folder";
+    const std::string again = volume.Path("again"), memory = volume.Path("memory");
+    const std::string folder = volume.Path("mnt") + "/folder";
     for (const std::string& dir : {again, memory, folder}) std::filesystem::create_directory(dir);
-    ASSERT_EQ(::mount(volume.Device().c_str(), again.c_str(), "ext4", 0, nullptr), 0);
+    ASSERT_EQ(::mount(volume.device.c_str(), again.c_str(), "ext4", 0, nullptr), 0);
     ASSERT_EQ(::mount("ovra-test", memory.c_str(), "tmpfs", 0, "size=1m"), 0);
-    for (const std::string& root : {volume.MountPoint(), memory, folder}) {
+    for (const std::string& root : {volume.Path("mnt"), memory, folder}) {
         SCOPED_TRACE(root);
         FormatThroughModule(utf8_to_tcs(root + "/"), L"FAT32", L"");
         EXPECT_EQ(g_commands, (std::vector<std::pair<int, int>>{{11, 0}}));
     }
     EXPECT_EQ(ReadVolume(volume.Root()).fileSystem, L"ext4");
-}
-
-TEST(LinuxVolumesTest, ListsTheFileSystemsItCanMake) {
-    StorageFormatter formatter;
-    std::deque<int> codes;
-    ASSERT_EQ(formatter.GetUsableFileSystem(codes), 0);
-    // e2fsprogs comes with every Debian system.
-    EXPECT_NE(std::find(codes.begin(), codes.end(), StorageFormatter::GetFileSystem(L"ext4")),
-              codes.end());
 }
 
 }  // namespace
