@@ -4,7 +4,7 @@
 #include "tests/support/RecordingObserver.h"
 #include "tests/support/ScratchDir.h"
 
-#include "HealthLog.h"
+#include "tools/ovractl/HealthLog.h"
 
 #include <gtest/gtest.h>
 
