@@ -137,5 +137,32 @@ struct DiskGeometry {
 };
 static_assert(sizeof(DiskGeometry) == 24, "DISK_GEOMETRY layout");
 
+// STORAGE_PROPERTY_ID values for the protocol-specific (NVMe) queries, STORAGE_PROTOCOL_TYPE and
+// STORAGE_PROTOCOL_NVME_DATA_TYPE.
+const std::uint32_t kStorageDeviceProperty = 0;
+const std::uint32_t kStorageAdapterProtocolSpecificProperty = 49;
+const std::uint32_t kStorageDeviceProtocolSpecificProperty = 50;
+const std::uint32_t kProtocolTypeNvme = 3;
+const std::uint32_t kNvmeDataTypeIdentify = 1;
+const std::uint32_t kNvmeDataTypeLogPage = 2;
+// SMART feature RETURN STATUS.
+const std::uint8_t kSmartReturnStatus = 0xDA;
+
+// STORAGE_PROTOCOL_SPECIFIC_DATA: in the query after property id and query type, in the reply
+// after Version and Size (STORAGE_PROTOCOL_DATA_DESCRIPTOR); the data follows at its offset.
+struct StorageProtocolSpecificData {
+    std::uint32_t protocolType;
+    std::uint32_t dataType;
+    std::uint32_t protocolDataRequestValue;
+    std::uint32_t protocolDataRequestSubValue;
+    std::uint32_t protocolDataOffset;  // from the start of this record
+    std::uint32_t protocolDataLength;
+    std::uint32_t fixedProtocolReturnData;
+    std::uint32_t protocolDataRequestSubValue2;
+    std::uint32_t protocolDataRequestSubValue3;
+    std::uint32_t protocolDataRequestSubValue4;
+};
+static_assert(sizeof(StorageProtocolSpecificData) == 40, "STORAGE_PROTOCOL_SPECIFIC_DATA layout");
+
 }  // namespace platform
 }  // namespace Ovra

@@ -3,6 +3,7 @@
 #include "src/health/HealthReaders.h"
 #include "src/health/HealthVerdict.h"
 
+#include <cstddef>
 #include <cstring>
 #include <string>
 
@@ -17,14 +18,15 @@ std::uint32_t BusType(platform::DeviceHandle& device) {
     const std::uint32_t query[3] = {kStorageDeviceProperty, 0, 0};  // PropertyStandardQuery
     std::uint8_t buffer[1024] = {};
     std::uint32_t returned = 0;
-    DeviceDescriptorHead head;
+    platform::StorageDeviceDescriptor head{};
+    const std::size_t busTypeEnd = offsetof(platform::StorageDeviceDescriptor, busType) + 4;
     if (!device.Control(kIoctlStorageQueryProperty, query, sizeof query, buffer, sizeof buffer,
                         &returned) ||
-        returned < sizeof head) {
+        returned < busTypeEnd) {
         return 0;
     }
-    std::memcpy(&head, buffer, sizeof head);
-    return head.busType;
+    std::memcpy(&head, buffer, busTypeEnd);
+    return static_cast<std::uint32_t>(head.busType);
 }
 
 int Unknown(DiskHealth& health, int code, const std::wstring& reason) {

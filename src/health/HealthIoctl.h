@@ -16,11 +16,11 @@ using smart::IDEREGS;
 using smart::SENDCMDINPARAMS;
 using smart::SENDCMDOUTPARAMS;
 
-const std::uint32_t kIoctlStorageQueryProperty = 0x002D1400;
+using platform::kIoctlStorageQueryProperty;
 
 // ATA commands and SMART features beyond those of the monitor.
-const std::uint8_t kAtaIdentifyDevice = 0xEC;
-const std::uint8_t kSmartReturnStatus = 0xDA;
+const std::uint8_t kAtaIdentifyDevice = platform::kIdCmd;
+using platform::kSmartReturnStatus;
 // LBA mid/high after RETURN STATUS: the drive passes or predicts its own failure.
 const std::uint8_t kStatusGoodMid = 0x4F;
 const std::uint8_t kStatusGoodHigh = 0xC2;
@@ -28,15 +28,15 @@ const std::uint8_t kStatusFailingMid = 0xF4;
 const std::uint8_t kStatusFailingHigh = 0x2C;
 
 // STORAGE_PROPERTY_ID values and STORAGE_BUS_TYPE of NVMe.
-const std::uint32_t kStorageDeviceProperty = 0;
-const std::uint32_t kStorageAdapterProtocolSpecificProperty = 49;
-const std::uint32_t kStorageDeviceProtocolSpecificProperty = 50;
-const std::uint32_t kBusTypeNvme = 17;
+using platform::kStorageAdapterProtocolSpecificProperty;
+using platform::kStorageDeviceProperty;
+using platform::kStorageDeviceProtocolSpecificProperty;
+const std::uint32_t kBusTypeNvme = platform::kBusTypeNvme;
 
 // STORAGE_PROTOCOL_TYPE, STORAGE_PROTOCOL_NVME_DATA_TYPE and the NVMe values asked for.
-const std::uint32_t kProtocolTypeNvme = 3;
-const std::uint32_t kNvmeDataTypeIdentify = 1;
-const std::uint32_t kNvmeDataTypeLogPage = 2;
+using platform::kNvmeDataTypeIdentify;
+using platform::kNvmeDataTypeLogPage;
+using platform::kProtocolTypeNvme;
 const std::uint32_t kNvmeIdentifyController = 1;  // CNS 01h
 const std::uint32_t kNvmeLogHealth = 2;           // SMART / Health Information
 const std::uint32_t kNvmeHealthLogSize = 512;
@@ -52,20 +52,7 @@ struct SmartStatusReply {
 #pragma pack(pop)
 static_assert(sizeof(SmartStatusReply) == 24, "RETURN STATUS reply layout");
 
-// STORAGE_PROTOCOL_SPECIFIC_DATA
-struct StorageProtocolSpecificData {
-    std::uint32_t protocolType;
-    std::uint32_t dataType;
-    std::uint32_t protocolDataRequestValue;
-    std::uint32_t protocolDataRequestSubValue;
-    std::uint32_t protocolDataOffset;  // from the start of this record
-    std::uint32_t protocolDataLength;
-    std::uint32_t fixedProtocolReturnData;
-    std::uint32_t protocolDataRequestSubValue2;
-    std::uint32_t protocolDataRequestSubValue3;
-    std::uint32_t protocolDataRequestSubValue4;
-};
-static_assert(sizeof(StorageProtocolSpecificData) == 40, "STORAGE_PROTOCOL_SPECIFIC_DATA layout");
+using platform::StorageProtocolSpecificData;
 
 // STORAGE_PROPERTY_QUERY up to AdditionalParameters, which holds the protocol request.
 struct ProtocolQuery {
@@ -83,22 +70,6 @@ struct ProtocolDataDescriptor {
 };
 static_assert(sizeof(ProtocolDataDescriptor) == 48, "STORAGE_PROTOCOL_DATA_DESCRIPTOR layout");
 const std::size_t kProtocolDataStart = offsetof(ProtocolDataDescriptor, protocol);
-
-// The head of STORAGE_DEVICE_DESCRIPTOR, up to the bus type.
-struct DeviceDescriptorHead {
-    std::uint32_t version;
-    std::uint32_t size;
-    std::uint8_t deviceType;
-    std::uint8_t deviceTypeModifier;
-    std::uint8_t removableMedia;
-    std::uint8_t commandQueueing;
-    std::uint32_t vendorIdOffset;
-    std::uint32_t productIdOffset;
-    std::uint32_t productRevisionOffset;
-    std::uint32_t serialNumberOffset;
-    std::uint32_t busType;
-};
-static_assert(offsetof(DeviceDescriptorHead, busType) == 28, "STORAGE_DEVICE_DESCRIPTOR layout");
 
 }  // namespace health
 }  // namespace Ovra

@@ -19,31 +19,12 @@ namespace posix {
 
 namespace {
 
-const std::uint8_t kSmartReturnStatus = 0xDA;
-const std::uint32_t kStorageAdapterProtocolSpecificProperty = 49;
-const std::uint32_t kStorageDeviceProtocolSpecificProperty = 50;
-const std::uint32_t kProtocolTypeNvme = 3;
-const std::uint32_t kNvmeDataTypeIdentify = 1;
-const std::uint32_t kNvmeDataTypeLogPage = 2;
 const std::uint8_t kNvmeAdminGetLogPage = 0x02;
 const std::uint8_t kNvmeAdminIdentify = 0x06;
 const std::uint32_t kNvmeGlobalNamespace = 0xFFFFFFFF;
 const std::uint32_t kMaxProtocolData = 64 * 1024;
 
-// STORAGE_PROTOCOL_SPECIFIC_DATA
-struct ProtocolSpecificData {
-    std::uint32_t protocolType;
-    std::uint32_t dataType;
-    std::uint32_t requestValue;
-    std::uint32_t requestSubValue;
-    std::uint32_t dataOffset;  // from the start of this record
-    std::uint32_t dataLength;
-    std::uint32_t fixedReturnData;
-    std::uint32_t requestSubValue2;
-    std::uint32_t requestSubValue3;
-    std::uint32_t requestSubValue4;
-};
-static_assert(sizeof(ProtocolSpecificData) == 40, "STORAGE_PROTOCOL_SPECIFIC_DATA layout");
+using ProtocolSpecificData = StorageProtocolSpecificData;
 // The query: property id and query type, then the protocol request. The reply: Version and
 // Size, then the same record, then the data.
 const std::size_t kProtocolAt = 8;
@@ -110,13 +91,13 @@ std::uint32_t NvmeProtocolQuery(int fd, const void* in, std::uint32_t inSize, vo
     if (!IsNvmeProtocolQuery(in, inSize)) return kErrorInvalidParameter;
     ProtocolSpecificData request;
     std::memcpy(&request, static_cast<const std::uint8_t*>(in) + kProtocolAt, sizeof request);
-    const std::uint32_t length = request.dataLength;
+    const std::uint32_t length = request.protocolDataLength;
     const bool identify = request.dataType == kNvmeDataTypeIdentify;
     if ((!identify && request.dataType != kNvmeDataTypeLogPage) ||
-        request.dataOffset < sizeof request || length == 0 || length > kMaxProtocolData ||
+        request.protocolDataOffset < sizeof request || length == 0 || length > kMaxProtocolData ||
         length % 4 != 0)
         return kErrorInvalidParameter;
-    const std::size_t dataAt = kProtocolAt + request.dataOffset;
+    const std::size_t dataAt = kProtocolAt + request.protocolDataOffset;
     if (!out || outSize < dataAt + length) return kErrorInsufficientBuffer;
 
     std::vector<std::uint8_t> data(length);
@@ -126,16 +107,16 @@ std::uint32_t NvmeProtocolQuery(int fd, const void* in, std::uint32_t inSize, vo
     command.data_len = length;
     if (identify) {
         command.opcode = kNvmeAdminIdentify;
-        command.cdw10 = request.requestValue;  // CNS
+        command.cdw10 = request.protocolDataRequestValue;  // CNS
     } else {
         command.opcode = kNvmeAdminGetLogPage;
         command.nsid = kNvmeGlobalNamespace;
         // Dword count, zero-based, split over NUMDL (cdw10) and NUMDU (cdw11); offset in 12-13.
         const std::uint32_t dwords = length / 4 - 1;
-        command.cdw10 = (dwords & 0xFFFF) << 16 | (request.requestValue & 0xFF);
+        command.cdw10 = (dwords & 0xFFFF) << 16 | (request.protocolDataRequestValue & 0xFF);
         command.cdw11 = dwords >> 16;
-        command.cdw12 = request.requestSubValue;
-        command.cdw13 = request.requestSubValue2;
+        command.cdw12 = request.protocolDataRequestSubValue;
+        command.cdw13 = request.protocolDataRequestSubValue2;
     }
     const int status = Syscalls().ioctl(fd, NVME_IOCTL_ADMIN_CMD, &command);
     if (status < 0) {
@@ -150,7 +131,7 @@ std::uint32_t NvmeProtocolQuery(int fd, const void* in, std::uint32_t inSize, vo
     const std::uint32_t descriptorSize = kProtocolAt + sizeof request;
     std::memcpy(bytes, &descriptorSize, 4);      // Version
     std::memcpy(bytes + 4, &descriptorSize, 4);  // Size
-    request.fixedReturnData = command.result;
+    request.fixedProtocolReturnData = command.result;
     std::memcpy(bytes + kProtocolAt, &request, sizeof request);
     std::memcpy(bytes + dataAt, data.data(), length);
     returned = static_cast<std::uint32_t>(dataAt + length);
