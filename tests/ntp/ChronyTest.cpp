@@ -5,8 +5,8 @@
 #include <ntp/Ntp.h>
 
 #include "tests/fakes/FakePlatform.h"
+#include "tests/fakes/timesync/TimeObserver.h"
 #include "tests/support/ChronyServer.h"
-#include "tests/support/RecordingObserver.h"
 
 #include <chrono>
 
@@ -50,13 +50,7 @@ struct RealLibraryPlatform : fakes::FakePlatform {
     int FreeLibrary(platform::Module module) override { return Target().FreeLibrary(module); }
 };
 
-struct Observer : TimeSyncServiceObserver,
-                  ::testing_support::RecordingObserver<int, long long, std::wstring> {
-    void OnTimeSync(TimeSyncService*, int code, long long& time,
-                    const std::wstring& server) override {
-        Record(code, time, server);
-    }
-};
+using Observer = fakes::TimeObserver;
 
 TEST(ChronyTest, ServiceSetsTheTestClockThroughTheRealLibrary) {
     NtpTest::ChronyServer server;

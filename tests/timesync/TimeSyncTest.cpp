@@ -5,11 +5,10 @@
 
 #include "tests/fakes/FakePlatform.h"
 #include "tests/fakes/timesync/ScriptedNtp.h"
-#include "tests/support/RecordingObserver.h"
+#include "tests/fakes/timesync/TimeObserver.h"
 
 #include <climits>
 #include <cwchar>
-#include <functional>
 #include <future>
 #include <thread>
 
@@ -25,16 +24,7 @@ const std::uint64_t H = 3600000, P = 10000;  // the default period and the pause
 const long long kT = 1700000123456LL;
 const int kU = fakes::ScriptedNtp::kUnscripted;
 
-// Records every call; `onCall` then runs inside it with the live time variable.
-struct Observer : TimeSyncServiceObserver,
-                  ::testing_support::RecordingObserver<int, long long, std::wstring> {
-    std::function<void(TimeSyncService*, int code, long long& time)> onCall;
-    void OnTimeSync(TimeSyncService* service, int code, long long& time,
-                    const std::wstring& server) override {
-        Record(code, time, server);
-        if (onCall) onCall(service, code, time);
-    }
-};
+using Observer = fakes::TimeObserver;
 
 struct ProbeService : TimeSyncService {
     ~ProbeService() override { StopThread(kInfinite, 1); }
@@ -72,13 +62,7 @@ struct Rig {
     ProbeService service;
 };
 
-class TimeSyncTest : public ::testing::Test, protected Rig {
-protected:
-    void StartService(std::uint64_t entered = 1) {
-        ASSERT_EQ(0, service.Start());
-        ASSERT_TRUE(fake.Gate().AwaitEntered(entered));
-    }
-};
+class TimeSyncTest : public ::testing::Test, protected Rig {};
 
 TEST_F(TimeSyncTest, LifecycleCodesAndTheLibraryHeldOnce) {
     fake.FailCall("LoadLibraryW", 1, platform::kErrorModNotFound);
@@ -87,6 +71,11 @@ TEST_F(TimeSyncTest, LifecycleCodesAndTheLibraryHeldOnce) {
     EXPECT_EQ(1, service.GetNetworkTime(L"a", time));  // no library
     EXPECT_EQ(122, service.Start());
     EXPECT_EQ(0, service.Create());
+    Ntp().Script(L"a", 0, 42);
+    fake.FailCall("GetProcAddress", 2, platform::kErrorProcNotFound);
+    EXPECT_EQ(0, service.GetNetworkTime(L"a", time));
+    EXPECT_EQ(1, service.GetNetworkTime(L"a", time));  // looked up for every query
+    EXPECT_EQ(42, time);
     EXPECT_EQ(116, service.Create());
     EXPECT_EQ(0, service.Start());
     EXPECT_EQ(120, service.Start());
@@ -104,19 +93,8 @@ TEST_F(TimeSyncTest, LifecycleCodesAndTheLibraryHeldOnce) {
                                                           fake.FreeCount(NtpLibraryPath())}));
 }
 
-TEST_F(TimeSyncTest, TheExportIsLookedUpForEveryQuery) {
-    ASSERT_EQ(0, service.Create());
-    Ntp().Script(L"a", 0, 42);
-    fake.FailCall("GetProcAddress", 2, platform::kErrorProcNotFound);
-    long long time = 5;
-    EXPECT_EQ(0, service.GetNetworkTime(L"a", time));
-    EXPECT_EQ(1, service.GetNetworkTime(L"a", time));
-    EXPECT_EQ(42, time);
-}
-
 TEST_F(TimeSyncTest, CopiesShareTheLibraryAndFreeItOnce) {
     ASSERT_EQ(0, service.Create());
-    service.SetScheduleTimeServer({L"x", L"y"});
     Ntp().Script(L"a", 0, 42);
     {
         ProbeService copy(service);
@@ -124,9 +102,6 @@ TEST_F(TimeSyncTest, CopiesShareTheLibraryAndFreeItOnce) {
         ASSERT_EQ(0, assigned.Create());
         assigned = service;  // drops its own library
         service.Destroy();
-        std::list<std::wstring> servers;
-        assigned.GetScheduleTimeServer(servers);
-        EXPECT_EQ((std::list<std::wstring>{L"x", L"y"}), servers);
         EXPECT_EQ(116, copy.Create());
         ASSERT_EQ(0, copy.Start());  // a worker of its own, telling the same observer
         copy.SyncTimeServerNow(L"a");
@@ -236,38 +211,32 @@ TEST(TimeSyncWorkerTest, ServesRequestsAndTheSchedule) {
     RunWorker("requests are served oldest first; one at a server is one attempt", "C", "XY", "ZC",
               "XYZC", "HHHHHHHH", 0, {kT},
               {{kU, 0, L"X"}, {kU, 0, L"Y"}, {kU, 0, L"Z"}, {1901, kT, L"C"}, {0, kT, L"C"}});
-    RunWorker("the period passes with scheduling off", "A", "", "e", "", "HHH", 0, {}, {});
+    RunWorker("the period passes with scheduling off; stop ends a pause", "AB", "", "ep", "A",
+              "HHHP", 0, {}, {{5, 0, L"A"}});
     RunWorker("a time left by a failure call counts as obtained", "FC", "", "p", "F", "HHHH", 0,
               {9999}, {{3, 0, L"F"}, {1901, 9999, L"F"}, {0, 9999, L"F"}});
 }
 
-TEST_F(TimeSyncTest, StopEndsAnyWaitAtOnceAndMayBeAskedByTheObserver) {
-    service.SetScheduleTimeServer({L"s1", L"s2"});
-    ASSERT_EQ(0, service.Create());
-    StartService(1);
-    service.Stop();  // in the schedule wait
-    StartService(2);
-    service.SyncTimeServerNow();
-    ASSERT_TRUE(fake.Gate().AwaitEntered(3));
-    service.Stop();  // in the pause after s1
-    EXPECT_FALSE(service.IsThreadRunning());
+TEST_F(TimeSyncTest, ObserverMayStopTheServiceFromTheWorker) {
     std::promise<void> asked;
     observer.onCall = [&](TimeSyncService* svc, int, long long&) {
         svc->Stop();  // cannot wait for itself: only asks
         asked.set_value();
     };
-    StartService(4);
+    ASSERT_EQ(0, service.Create());
+    ASSERT_EQ(0, service.Start());
     service.SyncTimeServerNow();
     asked.get_future().wait();
     service.Stop();  // the pause saw the request
     EXPECT_FALSE(service.IsThreadRunning());
-    EXPECT_EQ((Names{L"s1", L"s1"}), Ntp().Queries());
+    EXPECT_EQ(0, service.Start());
 }
 
 TEST_F(TimeSyncTest, SchedulePeriodsBelowTenMinutesAreIgnoredAndLongOnesDoNotOverflow) {
     for (const long long minutes : {10LL, 9LL, -5LL}) service.SetScheduleTime(minutes);
     ASSERT_EQ(0, service.Create());
-    StartService();
+    ASSERT_EQ(0, service.Start());
+    ASSERT_TRUE(fake.Gate().AwaitEntered(1));
     service.SetScheduleTime(LLONG_MAX);  // from the next wait
     service.SyncTimeServerNow(L"x");
     service.SyncTimeServerNow(L"y");  // served after a wait with the new period

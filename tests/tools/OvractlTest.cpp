@@ -27,7 +27,6 @@ TEST(OvractlTest, CommandsInTurn) {
             shows;  // in the output, which starts with a newline and ends each line with one
     } steps[] = {
         {{"log", "create", db, "Camera:int32", "Msg:text:notnull", "Level:uint8"}, 0, ""},
-        {{"log", "index", db}, 0, ""},
         {{"log", "insert", db, "--time", "1700000000000", "Camera=3", "Msg=disk full, 100%",
           "Level=200"},
          0,
@@ -45,10 +44,8 @@ TEST(OvractlTest, CommandsInTurn) {
         {{"log", "insert", db, "Nope=1"}, 65, ""},        // unknown column
         {{"log", "insert", db, "Camera=three"}, 65, ""},  // malformed value
         {{"log", "insert", db, "Camera=1"}, 1, ""},       // not null broken
-        {{"log", "create", db, "X:nosuchtype"}, 65, ""},
         {{"log", "search", db, "--where", "where Camera =="}, 1, ""},
         {{"log", "count", scratch.Utf8Path("absent.db")}, 66, ""},
-        {{"log", "import", db, scratch.Utf8Path("absent.jsonl")}, 66, ""},
         {{"log", "frobnicate"}, 64, ""},
         {{"label", "Q:\\", "x"}, 121, ""},             // a root that does not exist
         {{"format", "Q:\\", "--fs", "NTFS"}, 75, ""},  // not confirmed
