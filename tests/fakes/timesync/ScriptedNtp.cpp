@@ -2,7 +2,6 @@
 
 #include <Ovra/Bases/ModuleDir.h>
 
-#include <chrono>
 #include <filesystem>
 
 namespace Ovra {
@@ -34,7 +33,6 @@ int ScriptedNtp::GetNtpTime(const std::wstring& server, long long& time) {
     ScriptedNtp& self = Instance();
     std::lock_guard<std::mutex> lock(self.m_mutex);
     self.m_queries.push_back(server);
-    self.m_queried.notify_all();
     const auto it = self.m_answers.find(server);
     if (it == self.m_answers.end()) return kUnscripted;
     time = it->second.second;
@@ -55,12 +53,6 @@ void ScriptedNtp::Script(const std::wstring& server, int code, long long time) {
 std::vector<std::wstring> ScriptedNtp::Queries() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_queries;
-}
-
-bool ScriptedNtp::AwaitQueries(std::size_t count) const {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    return m_queried.wait_for(lock, std::chrono::seconds(10),
-                              [&] { return m_queries.size() >= count; });
 }
 
 }  // namespace fakes

@@ -5,8 +5,6 @@
 
 #include "tests/fakes/FakePlatform.h"
 
-#include <condition_variable>
-#include <cstddef>
 #include <map>
 #include <mutex>
 #include <string>
@@ -32,14 +30,11 @@ public:
     // `server` answers `code`, storing `time` (also when the code is a failure).
     void Script(const std::wstring& server, int code, long long time);
     std::vector<std::wstring> Queries() const;
-    // Blocks until `count` queries have been made; false after 10 s.
-    bool AwaitQueries(std::size_t count) const;
 
 private:
     static int GetNtpTime(const std::wstring& server, long long& time);
 
     mutable std::mutex m_mutex;
-    mutable std::condition_variable m_queried;
     std::map<std::wstring, std::pair<int, long long>> m_answers;
     std::vector<std::wstring> m_queries;
 };
