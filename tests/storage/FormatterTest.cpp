@@ -53,8 +53,9 @@ TEST_F(FormatterTest, FormatReportsProgressThenOutcomeThenReturn) {
     std::wstring calls;
     for (const auto& c : library.FormatCalls())
         calls += c.root + L"|" + c.fileSystem + L"|" + c.label + L"|" +
-                 std::to_wstring(c.mediaCode * 10000 + c.quick * 1000 + c.clusterSize) + L";";
-    EXPECT_EQ(calls, L"E:\\|NTFS|Video|125096;F:\\|FAT||80000;");
+                 std::to_wstring(c.mediaCode) + L"|" + std::to_wstring(c.quick) + L"|" +
+                 std::to_wstring(c.clusterSize) + L";";
+    EXPECT_EQ(calls, L"E:\\|NTFS|Video|12|1|4096;F:\\|FAT||8|0|0;");
 }
 
 // The lock is given back exactly once: by the completion report when there is one (so it is free
