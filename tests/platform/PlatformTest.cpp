@@ -32,19 +32,5 @@ TEST(Platform, RuntimeLoadingAndWaitsOnTheRealBackend) {
     EXPECT_NE(sys.CloseHandle(events[0]) * sys.CloseHandle(events[1]), 0);
 }
 
-#if !defined(_WIN32)
-TEST(Platform, PosixBackendRefusesDevicesAndVolumesCleanly) {
-    platform::Platform& sys = platform::DefaultPlatform();
-    EXPECT_EQ(sys.CreateFileW(L"\\\\.\\CdRom0", 0xC0000000, 3, 3, 0), platform::InvalidHandle());
-    EXPECT_EQ(sys.GetLastError(), platform::kErrorNotSupported);
-    std::uint64_t total = 0;
-    EXPECT_EQ(sys.GetDiskFreeSpaceExW(L"C:\\", nullptr, &total, nullptr), 0);
-    EXPECT_EQ(sys.SetVolumeLabelW(L"C:\\", L"x"), 0);
-    EXPECT_EQ(sys.GetDriveTypeW(L"C:\\"), 1u);
-    EXPECT_EQ(sys.CloseHandle(reinterpret_cast<platform::Handle>(0x1234)), 0);
-    EXPECT_EQ(sys.GetLastError(), platform::kErrorInvalidHandle);
-}
-#endif
-
 }  // namespace
 }  // namespace Ovra

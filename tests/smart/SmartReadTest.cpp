@@ -10,16 +10,17 @@ namespace Ovra {
 namespace {
 
 using fakes::Bytes;
-using Attr =
-    std::tuple<int, int, int, unsigned, unsigned, unsigned>;  // id value worst thr flags res
-
-Attr Of(const HddSmartAttr& a) {
-    return Attr(a.id, a.value, a.worst, a.threshold, a.flags, a.reserved);
-}
+using fakes::SmartDisk;
+using fakes::SmartPage;
+using Attr = std::tuple<int, int, int, unsigned, unsigned, unsigned>;  // id value worst thr flags
 
 class SmartRead : public ::testing::Test {
 protected:
     int Read(std::size_t disk) { return info.GetNowSmartAttr(disk, attrs); }
+    Attr Of(unsigned char id) {
+        const HddSmartAttr& a = attrs[id];
+        return Attr(a.id, a.value, a.worst, a.threshold, a.flags, a.reserved);
+    }
     fakes::FakePlatform fake;
     platform::ScopedPlatform scope{fake};
     std::map<unsigned char, HddSmartAttr> attrs;
@@ -32,9 +33,11 @@ TEST_F(SmartRead, SendsTheExactRequests) {
         {5, L"\\\\.\\PHYSICALDRIVE5", 5},
         {256, L"\\\\.\\PHYSICALDRIVE256", 0},
         {0xFFFFFFFFu, L"\\\\.\\PHYSICALDRIVE-1", 0xFF}};
+    const std::vector<std::uint64_t> sizes[] = {
+        {0x74080, 0, 24}, {0x7C084, 33, 17}, {0x7C088, 33, 528}, {0x7C088, 33, 528}};
+    const std::uint8_t features[] = {0, 0xD8, 0xD0, 0xD1};
     for (const auto& c : cases) {
-        fake.AddDevice(std::get<1>(c),
-                       fakes::SmartDisk(fakes::SmartPage({}), fakes::SmartPage({})));
+        fake.AddDevice(std::get<1>(c), SmartDisk(SmartPage({}), SmartPage({})));
         fake.ClearCalls();
         ASSERT_EQ(Read(std::get<0>(c)), 0);
         const auto calls = fake.Calls();
@@ -42,15 +45,22 @@ TEST_F(SmartRead, SendsTheExactRequests) {
         EXPECT_EQ(calls[0].args, (std::vector<std::uint64_t>{0xC0000000u, 3, 3, 0}));
         EXPECT_EQ(calls[0].text + calls[5].text, std::get<1>(c) + std::get<1>(c));
         EXPECT_EQ(calls[5].name, "CloseHandle");
-        const std::vector<std::uint64_t> sizes[] = {
-            {0x74080, 0, 24}, {0x7C084, 33, 17}, {0x7C088, 33, 528}, {0x7C088, 33, 528}};
-        const std::uint8_t features[] = {0, 0xD8, 0xD0, 0xD1};
         for (int i = 0; i < 4; ++i) {
             Bytes input;
             if (i > 0) {
-                const std::uint8_t size = i > 1 ? 2 : 0;  // 512 bytes for the page reads
-                input = {0,    size, 0,    0, features[i],   1, 1, 0x4F,
-                         0xC2, 0xA0, 0xB0, 0, std::get<2>(c)};
+                input = {0,
+                         std::uint8_t(i > 1 ? 2 : 0),
+                         0,
+                         0,
+                         features[i],
+                         1,
+                         1,
+                         0x4F,
+                         0xC2,
+                         0xA0,
+                         0xB0,
+                         0,
+                         std::get<2>(c)};  // 512 bytes for the page reads
                 input.resize(33, 0);
             }
             EXPECT_EQ(calls[1 + i].args, sizes[i]) << i;
@@ -64,38 +74,22 @@ TEST_F(SmartRead, ReportsTheMonitoredIdsFromBothPages) {
         {1, 0x0B, 0x00, 200, 190}, {0, 0xFF, 0xFF, 7, 7} /* empty */, {5, 0x33, 0, 100, 100}};
     attributes.resize(29, {3, 1, 0, 1, 1});
     attributes.push_back({194, 0x34, 0x12, 36, 21});  // entry 30
-    fake.AddDevice(fakes::PhysicalDrivePath(0),
-                   fakes::SmartDisk(fakes::SmartPage(attributes),
-                                    fakes::SmartPage({{1, 51}, {0, 99}, {5, 140}, {5, 255}})));
+    fake.AddDevice(
+        fakes::PhysicalDrivePath(0),
+        SmartDisk(SmartPage(attributes), SmartPage({{1, 51}, {0, 99}, {5, 140}, {5, 255}})));
     attrs[190].value = 9;  // keys outside the list are left alone
     attrs[5].reserved = 9;
     ASSERT_EQ(Read(0), 0);
     EXPECT_EQ(attrs.size(), 23u);
-    EXPECT_EQ(Of(attrs[190]), Attr(0, 9, 0, 0, 0, 0));
-    EXPECT_EQ(Of(attrs[1]), Attr(1, 200, 190, 51, 0x000B, 0));
-    EXPECT_EQ(Of(attrs[5]), Attr(5, 100, 100, 255, 0x0033, 0));  // the later duplicate wins
-    EXPECT_EQ(Of(attrs[194]), Attr(194, 36, 21, 0, 0x1234, 0));
-    EXPECT_EQ(Of(attrs[3]), Attr(3, 1, 1, 0, 1, 0));
-    EXPECT_EQ(Of(attrs[228]), Attr(228, 0, 0, 0, 0, 0));  // listed, not reported: zero
+    EXPECT_EQ(Of(190), Attr(0, 9, 0, 0, 0, 0));
+    EXPECT_EQ(Of(1), Attr(1, 200, 190, 51, 0x000B, 0));
+    EXPECT_EQ(Of(5), Attr(5, 100, 100, 255, 0x0033, 0));  // the later duplicate wins
+    EXPECT_EQ(Of(194), Attr(194, 36, 21, 0, 0x1234, 0));
+    EXPECT_EQ(Of(3), Attr(3, 1, 1, 0, 1, 0));
+    EXPECT_EQ(Of(228), Attr(228, 0, 0, 0, 0, 0));  // listed, not reported: zero
 }
 
-TEST_F(SmartRead, WhatTheDriverRefusesIsNeverUsed) {
-    // A failed attribute page (its buffer left full of noise): the thresholds still come.
-    fake.AddDevice(
-        fakes::PhysicalDrivePath(0),
-        fakes::SmartDisk(fakes::SmartPage({{1, 0x0B, 0, 200, 190}}), fakes::SmartPage({{1, 51}})));
-    fake.FailCall("DeviceIoControl", 3, 31);
-    ASSERT_EQ(Read(0), 0);
-    EXPECT_EQ(Of(attrs[1]), Attr(1, 0, 0, 51, 0, 0));
-    EXPECT_EQ(Of(attrs[194]), Attr(194, 0, 0, 0, 0, 0));
-    // A driver without SMART commands is asked nothing more.
-    fake.AddDevice(fakes::PhysicalDrivePath(1), fakes::SmartDisk({}, {}, 0x03));
-    fake.ClearCalls();
-    EXPECT_EQ(Read(1), 127);
-    EXPECT_EQ(fake.CallsNamed("DeviceIoControl").size(), 1u);
-}
-
-// A platform whose opens give a null handle: 127, and the handle is neither used nor closed.
+// A platform whose opens give a null handle.
 struct NullOpenPlatform : platform::PlatformWrapper {
     using PlatformWrapper::PlatformWrapper;
     platform::Handle CreateFileW(const wchar_t*, std::uint32_t, std::uint32_t, std::uint32_t,
@@ -104,12 +98,25 @@ struct NullOpenPlatform : platform::PlatformWrapper {
     }
 };
 
-TEST_F(SmartRead, NullHandleGives127AndIsNeitherUsedNorClosed) {
+TEST_F(SmartRead, WhatTheDriverRefusesIsNeverUsed) {
+    // A failed attribute page (its buffer left full of noise): the thresholds still come.
+    fake.AddDevice(fakes::PhysicalDrivePath(0),
+                   SmartDisk(SmartPage({{1, 0x0B, 0, 200, 190}}), SmartPage({{1, 51}})));
+    fake.FailCall("DeviceIoControl", 3, 31);
+    ASSERT_EQ(Read(0), 0);
+    EXPECT_EQ(Of(1), Attr(1, 0, 0, 51, 0, 0));
+    // A driver without SMART commands is asked nothing more.
+    fake.AddDevice(fakes::PhysicalDrivePath(1), SmartDisk({}, {}, 0x03));
+    fake.ClearCalls();
+    EXPECT_EQ(Read(1), 127);
+    EXPECT_EQ(fake.CallsNamed("DeviceIoControl").size(), 1u);
+    // A null handle is neither used nor closed.
+    attrs.clear();
     NullOpenPlatform nulls(fake);
     platform::ScopedPlatform inner(nulls);
+    fake.ClearCalls();
     EXPECT_EQ(Read(3), 127);
-    EXPECT_TRUE(attrs.empty());
-    EXPECT_EQ(fake.Calls().size(), 0u);
+    EXPECT_TRUE(attrs.empty() && fake.Calls().empty());
 }
 
 }  // namespace

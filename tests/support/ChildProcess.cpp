@@ -40,28 +40,28 @@ ChildProcess::~ChildProcess() {
     Wait();
 }
 
+bool ChildProcess::ReadLine(std::string& line) {
+    std::string::size_type newline;
+    while ((newline = m_buffer.find('\n')) == std::string::npos) {
+        char chunk[256];
+#if defined(_WIN32)
+        DWORD got = 0;
+        if (!m_output || !::ReadFile(m_output, chunk, sizeof chunk, &got, nullptr)) got = 0;
+#else
+        ssize_t got = m_output >= 0 ? ::read(m_output, chunk, sizeof chunk) : -1;
+#endif
+        if (got <= 0) return false;
+        m_buffer.append(chunk, static_cast<std::size_t>(got));
+    }
+    line = m_buffer.substr(0, newline);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    m_buffer.erase(0, newline + 1);
+    return true;
+}
+
 #if defined(_WIN32)
 
-namespace {
-// One argument as the C runtime splits a command line: backslashes are literal except before a
-// quote, so those before an embedded quote and before the closing quote are doubled.
-std::wstring QuoteArgument(const std::wstring& arg) {
-    std::wstring quoted = L"\"";
-    std::size_t backslashes = 0;
-    for (wchar_t c : arg) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-        backslashes = 0;
-        quoted += c;
-    }
-    quoted.append(backslashes * 2, L'\\');
-    return quoted + L"\"";
-}
-}  // namespace
-
+// Arguments are plain words (paths without quotes, mutex names): quoting them is enough.
 bool ChildProcess::Start(const std::string& program, const std::vector<std::string>& args) {
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE childIn = nullptr, childOut = nullptr, input = nullptr, output = nullptr;
@@ -69,8 +69,8 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
     if (!::CreatePipe(&output, &childOut, &inherit, 0)) return false;
     ::SetHandleInformation(input, HANDLE_FLAG_INHERIT, 0);
     ::SetHandleInformation(output, HANDLE_FLAG_INHERIT, 0);
-    std::wstring command = QuoteArgument(mbs_to_tcs(program));
-    for (const std::string& arg : args) command += L" " + QuoteArgument(mbs_to_tcs(arg));
+    std::wstring command = L"\"" + mbs_to_tcs(program) + L"\"";
+    for (const std::string& arg : args) command += L" \"" + mbs_to_tcs(arg) + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -82,33 +82,12 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
                                &startup, &info);
     ::CloseHandle(childIn);
     ::CloseHandle(childOut);
-    if (!ok) {
-        ::CloseHandle(input);
-        ::CloseHandle(output);
-        return false;
-    }
-    ::CloseHandle(info.hThread);
-    m_process = info.hProcess;
     m_input = input;
     m_output = output;
+    if (!ok) return false;
+    ::CloseHandle(info.hThread);
+    m_process = info.hProcess;
     return true;
-}
-
-bool ChildProcess::ReadLine(std::string& line) {
-    for (;;) {
-        std::string::size_type newline = m_buffer.find('\n');
-        if (newline != std::string::npos) {
-            line = m_buffer.substr(0, newline);
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            m_buffer.erase(0, newline + 1);
-            return true;
-        }
-        char chunk[256];
-        DWORD got = 0;
-        if (!m_output || !::ReadFile(m_output, chunk, sizeof chunk, &got, nullptr) || got == 0)
-            return false;
-        m_buffer.append(chunk, got);
-    }
 }
 
 void ChildProcess::CloseInput() {
@@ -121,11 +100,12 @@ void ChildProcess::Kill() {
 }
 
 int ChildProcess::Wait() {
-    if (!m_process) return -1;
-    ::WaitForSingleObject(m_process, INFINITE);
-    DWORD code = 0;
-    ::GetExitCodeProcess(m_process, &code);
-    ::CloseHandle(m_process);
+    DWORD code = 137;
+    if (m_process) {
+        ::WaitForSingleObject(m_process, INFINITE);
+        ::GetExitCodeProcess(m_process, &code);
+        ::CloseHandle(m_process);
+    }
     m_process = nullptr;
     if (m_output) ::CloseHandle(m_output);
     m_output = nullptr;
@@ -137,19 +117,16 @@ int ChildProcess::Wait() {
 bool ChildProcess::Start(const std::string& program, const std::vector<std::string>& args) {
     int in[2], out[2];
     if (::pipe(in) != 0) return false;
-    if (::pipe(out) != 0) {
-        ::close(in[0]);
-        ::close(in[1]);
-        return false;
-    }
+    m_input = in[1];
+    if (::pipe(out) != 0) return ::close(in[0]), false;
+    m_output = out[0];
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, in[0], 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_addclose(&actions, in[1]);
     posix_spawn_file_actions_addclose(&actions, out[0]);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
     pid_t pid = -1;
@@ -157,30 +134,8 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
     posix_spawn_file_actions_destroy(&actions);
     ::close(in[0]);
     ::close(out[1]);
-    if (rc != 0) {
-        ::close(in[1]);
-        ::close(out[0]);
-        return false;
-    }
-    m_pid = pid;
-    m_input = in[1];
-    m_output = out[0];
-    return true;
-}
-
-bool ChildProcess::ReadLine(std::string& line) {
-    for (;;) {
-        std::string::size_type newline = m_buffer.find('\n');
-        if (newline != std::string::npos) {
-            line = m_buffer.substr(0, newline);
-            m_buffer.erase(0, newline + 1);
-            return true;
-        }
-        char chunk[256];
-        ssize_t got = m_output >= 0 ? ::read(m_output, chunk, sizeof chunk) : -1;
-        if (got <= 0) return false;
-        m_buffer.append(chunk, static_cast<std::size_t>(got));
-    }
+    if (rc == 0) m_pid = pid;
+    return rc == 0;  // on failure the destructor closes the pipes
 }
 
 void ChildProcess::CloseInput() {
@@ -193,9 +148,8 @@ void ChildProcess::Kill() {
 }
 
 int ChildProcess::Wait() {
-    if (m_pid <= 0) return -1;
-    int status = 0;
-    ::waitpid(m_pid, &status, 0);
+    int status = -1;
+    if (m_pid > 0) ::waitpid(m_pid, &status, 0);
     m_pid = -1;
     if (m_output >= 0) ::close(m_output);
     m_output = -1;

@@ -9,7 +9,6 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <cstddef>
 #include <functional>
 #include <mutex>
 #include <tuple>
@@ -24,31 +23,26 @@ public:
 
     // Stores the call and wakes the waiters, then runs the hook (outside the lock) if one is set.
     void Record(Args... args) {
-        std::function<void(const Entry&)> hook;
-        Entry call(args...);
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_calls.push_back(call);
-            hook = m_hook;
-            m_changed.notify_all();
-        }
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_calls.emplace_back(args...);
+        const Entry call = m_calls.back();
+        const auto hook = m_hook;
+        m_changed.notify_all();
+        lock.unlock();
         if (hook) hook(call);
     }
-
     // Blocks until `count` calls arrived; false after ten seconds (a hang, not a timing).
     bool AwaitCalls(std::size_t count) const {
         std::unique_lock<std::mutex> lock(m_mutex);
         return m_changed.wait_for(lock, std::chrono::seconds(10),
                                   [&] { return m_calls.size() >= count; });
     }
-
     std::vector<Entry> Calls() const {
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_calls;
     }
     std::size_t Count() const { return Calls().size(); }
     Entry At(std::size_t i) const { return Calls().at(i); }
-
     void SetHook(std::function<void(const Entry&)> hook) {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_hook = std::move(hook);

@@ -18,11 +18,10 @@ class ScratchDir {
 public:
     explicit ScratchDir(const std::string& prefix = "ovra-test") {
         static std::atomic<unsigned> counter{0};
-        std::random_device random;
-        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
         m_path = std::filesystem::temp_directory_path() /
-                 (prefix + "-" + std::to_string(stamp) + "-" + std::to_string(random()) + "-" +
-                  std::to_string(counter++));
+                 (prefix + "-" + std::to_string(std::random_device()()) + "-" +
+                  std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) +
+                  "-" + std::to_string(counter++));
         std::filesystem::create_directories(m_path);
     }
     ~ScratchDir() {

@@ -8,16 +8,8 @@
 #include <cwchar>
 
 namespace {
-
 TestFmifsControl g_control = {};
-
 typedef unsigned char (*Callback)(int command, unsigned int subAction, void* data);
-
-void CopyText(wchar_t* target, std::size_t capacity, const wchar_t* text) {
-    std::wcsncpy(target, text ? text : L"", capacity - 1);
-    target[capacity - 1] = L'\0';
-}
-
 }  // namespace
 
 extern "C" {
@@ -29,17 +21,16 @@ __declspec(dllexport) TestFmifsControl* OvraTestFmifsControl() {
 __declspec(dllexport) void FormatEx(wchar_t* root, int mediaCode, wchar_t* fileSystem,
                                     wchar_t* label, int, unsigned int clusterSize,
                                     Callback callback) {
-    CopyText(g_control.root, 64, root);
+    std::wcsncpy(g_control.root, root, 63);
     g_control.mediaCode = mediaCode;
-    CopyText(g_control.fileSystem, 32, fileSystem);
-    CopyText(g_control.label, 64, label);
+    std::wcsncpy(g_control.fileSystem, fileSystem, 31);
+    std::wcsncpy(g_control.label, label ? label : L"", 63);
     g_control.clusterSize = clusterSize;
     g_control.callerThread = ::GetCurrentThreadId();
     for (int i = 0; i < g_control.progressCount && i < 16; ++i)
         callback(0, 0, &g_control.progress[i]);
-    if (g_control.completion < 0) return;
     unsigned char succeeded = g_control.completion ? 1 : 0;
-    callback(11, 0, &succeeded);
+    if (g_control.completion >= 0) callback(11, 0, &succeeded);
 }
 
 __declspec(dllexport) unsigned char EnableVolumeCompression(wchar_t*, unsigned short) {
@@ -52,7 +43,7 @@ __declspec(dllexport) unsigned char QueryAvailableFileSystemFormat(unsigned int 
                                                                    unsigned char* minorVersion,
                                                                    unsigned char* latest) {
     if (static_cast<int>(index) >= g_control.formatCount || index >= 8) return 0;
-    CopyText(name, 16, g_control.formatNames[index]);
+    std::wcsncpy(name, g_control.formatNames[index], 15);
     *majorVersion = 1;
     *minorVersion = 0;
     *latest = g_control.formatLatest[index];
