@@ -1,7 +1,7 @@
 #pragma once
 
 // Shared helpers of the log database tests: raw SQLite access to the files the service writes, a
-// reach into the service's private state, and a switchable failing allocator for SQLite.
+// reach into the service's connection, and a switchable failing allocator for SQLite.
 
 #include <Ovra/LogService.h>
 
@@ -10,48 +10,34 @@
 
 #include <sqlite3.h>
 
-#include <atomic>
-#include <list>
-#include <map>
-#include <stdexcept>
-#include <string>
 #include <vector>
 
 namespace Ovra {
 
-// Friend of LogService: test-only reach into its connection, column types and lock.
+// Friend of LogService: test-only reach into its connection.
 struct LogServiceTestAccess {
     static CppSQLite3DB& Db(LogService& service) { return *service.m_db; }
-    static std::map<std::wstring, LogVariant::Type> Types(const LogService& service) {
-        return service.m_fieldTypes;
-    }
-    static Cs& Lock(LogService& service) { return service.m_cs; }
-    static unsigned int Waiting(LogService& service) { return service.m_lockTurns->WaitingNow(); }
 };
 
 namespace logtest {
 
 using Rows = std::list<std::list<LogService::FieldData>>;
-using Types = std::map<std::wstring, LogVariant::Type>;
 using T = LogVariant;
 using testing_support::ScratchDir;
 
 // A connection of this test binary's own SQLite, independent of the service's.
 class RawDb {
 public:
-    explicit RawDb(const std::string& utf8Path) {
-        if (sqlite3_open(utf8Path.c_str(), &m_db) != SQLITE_OK) throw std::runtime_error(utf8Path);
-    }
+    explicit RawDb(const std::string& utf8Path) { sqlite3_open(utf8Path.c_str(), &m_db); }
     ~RawDb() { sqlite3_close(m_db); }
     int Exec(const std::string& sql) { return sqlite3_exec(m_db, sql.c_str(), 0, 0, 0); }
     // The first value of a query as text.
     std::string Scalar(const std::string& sql) {
         sqlite3_stmt* statement = nullptr;
         sqlite3_prepare_v2(m_db, sql.c_str(), -1, &statement, nullptr);
-        std::string value = "<none>";
-        if (sqlite3_step(statement) == SQLITE_ROW && sqlite3_column_text(statement, 0)) {
-            value = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
-        }
+        const unsigned char* text =
+            sqlite3_step(statement) == SQLITE_ROW ? sqlite3_column_text(statement, 0) : nullptr;
+        const std::string value = text ? reinterpret_cast<const char*>(text) : "<none>";
         sqlite3_finalize(statement);
         return value;
     }
@@ -62,50 +48,38 @@ private:
 
 // Replaces the allocator of this binary's SQLite with one that fails on request while it lives.
 // Natively the service shares that SQLite. Create and destroy it while no connection is open.
+inline sqlite3_mem_methods g_realAlloc;
+inline std::atomic<bool> g_fail{false};
 class SqliteAllocFailure {
 public:
     SqliteAllocFailure() {
         sqlite3_shutdown();
-        sqlite3_config(SQLITE_CONFIG_GETMALLOC, &Real());
-        sqlite3_mem_methods failing = Real();
-        failing.xMalloc = [](int size) { return Failing() ? nullptr : Real().xMalloc(size); };
+        sqlite3_config(SQLITE_CONFIG_GETMALLOC, &g_realAlloc);
+        sqlite3_mem_methods failing = g_realAlloc;
+        failing.xMalloc = [](int size) { return g_fail ? nullptr : g_realAlloc.xMalloc(size); };
         failing.xRealloc = [](void* old, int size) {
-            return Failing() ? nullptr : Real().xRealloc(old, size);
+            return g_fail ? nullptr : g_realAlloc.xRealloc(old, size);
         };
         sqlite3_config(SQLITE_CONFIG_MALLOC, &failing);
         sqlite3_initialize();
     }
     ~SqliteAllocFailure() {
-        Fail(false);
+        g_fail = false;
         sqlite3_shutdown();
-        sqlite3_config(SQLITE_CONFIG_MALLOC, &Real());
+        sqlite3_config(SQLITE_CONFIG_MALLOC, &g_realAlloc);
         sqlite3_initialize();
     }
-    void Fail(bool fail) { Failing() = fail; }
-
-private:
-    static sqlite3_mem_methods& Real() {
-        static sqlite3_mem_methods real;
-        return real;
-    }
-    static std::atomic<bool>& Failing() {
-        static std::atomic<bool> failing{false};
-        return failing;
-    }
+    void Fail(bool fail) { g_fail = fail; }
 };
 
-inline std::map<std::wstring, LogVariant> ByName(const std::list<LogService::FieldData>& record) {
-    std::map<std::wstring, LogVariant> values;
-    for (const LogService::FieldData& field : record) values[field.name] = field.value;
-    return values;
-}
-
 // The times of every record, in time order; {-1} when the search fails.
-inline std::vector<long long> Times(LogService& service, const wchar_t* clause = L"") {
+inline std::vector<long long> Times(LogService& service) {
     Rows rows;
-    if (service.Search(std::wstring(clause) + L" ORDER BY Time", rows) != 0) return {-1};
+    if (service.Search(L"ORDER BY Time", rows) != 0) return {-1};
     std::vector<long long> times;
-    for (const auto& row : rows) times.push_back(ByName(row).at(L"Time"));
+    for (const auto& row : rows)
+        for (const auto& field : row)
+            if (field.name == L"Time") times.push_back(field.value);
     return times;
 }
 
