@@ -11,14 +11,13 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace Ovra {
 namespace {
 
-struct Step {
-    const char* call;
-    int nth;
-    int expected;
-};
+// A call, which of its calls fails, and the result the test expects then.
+using Step = std::tuple<const char*, int, int>;
 
 const char *const kOpen = "CreateFileW", *const kIoctl = "DeviceIoControl",
                   *const kProc = "GetProcAddress", *const kVolume = "GetVolumeInformationW",
@@ -28,8 +27,8 @@ const char *const kOpen = "CreateFileW", *const kIoctl = "DeviceIoControl",
 // Runs `check` once per step, on a fresh fake where the step's call fails with ERROR_IO_DEVICE.
 template <std::size_t N, typename Check>
 void Sweep(const Step (&steps)[N], Check check) {
-    for (const Step& step : steps) {
-        SCOPED_TRACE(std::string(step.call) + " #" + std::to_string(step.nth));
+    for (const auto& [call, nth, expected] : steps) {
+        SCOPED_TRACE(std::string(call) + " #" + std::to_string(nth));
         fakes::FakePlatform fake;
         platform::ScopedPlatform scope(fake);
         fakes::FakeFormatLibrary library;
@@ -42,8 +41,8 @@ void Sweep(const Step (&steps)[N], Check check) {
             .Answer(fakes::kStorageQueryProperty, 0, fakes::Descriptor("", "", ""))
             .Answer(0x00070000, fakes::Geometry(1000, 255, 63, 512));
         fake.AddDevice(fakes::PhysicalDrivePath(1), fakes::Disk());
-        fake.FailCall(step.call, step.nth, 1117);
-        check(step.expected, library);
+        fake.FailCall(call, nth, 1117);
+        check(expected, library);
         EXPECT_EQ(fake.OpenHandleCount(), 0);
         EXPECT_EQ(fake.LoadedModuleCount(), 0);
     }

@@ -15,8 +15,7 @@
 #include <sqlite3.h>
 #endif
 
-namespace Ovra {
-namespace hardening {
+namespace Ovra::hardening {
 
 using Rows = std::list<std::list<LogService::FieldData>>;
 
@@ -37,8 +36,8 @@ inline std::list<LogService::FieldData> RecordData(long long seq, int batch) {
 
 // What a reopening finds wrong with the closed log file at `path`, "" when nothing: SQLite's own
 // verdict (native builds, through this process's SQLite, which the library shares there), a
-// reported corruption, a half-written batch, a sequence number twice, one of `acknowledged`
-// missing. `present` gets the number of records.
+// reported corruption, a batch half-written or repeated, one of `acknowledged` missing. `present`
+// gets the number of records.
 inline std::string Damage(const std::string& path, const std::set<long long>& acknowledged,
                           size_t& present) {
     std::string damage;
@@ -61,19 +60,13 @@ inline std::string Damage(const std::string& path, const std::set<long long>& ac
         !partial.empty())
         damage += "unreadable, broken or a batch half-written; ";
     std::set<long long> seqs;
-    for (const auto& row : rows) {
-        for (const LogService::FieldData& field : row) {
-            if (field.name != L"Seq") continue;
-            const long long seq = field.value;
-            if (!seqs.insert(seq).second) damage += "twice " + std::to_string(seq) + "; ";
-        }
-    }
-    for (long long seq : acknowledged) {
+    for (const auto& row : rows)
+        for (const LogService::FieldData& field : row)
+            if (field.name == L"Seq") seqs.insert(field.value);
+    for (long long seq : acknowledged)
         if (!seqs.count(seq)) damage += "lost " + std::to_string(seq) + "; ";
-    }
     present = seqs.size();
     return damage;
 }
 
-}  // namespace hardening
-}  // namespace Ovra
+}  // namespace Ovra::hardening
