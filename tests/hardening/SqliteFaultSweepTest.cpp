@@ -51,8 +51,9 @@ private:
     // call, where a sticky fault stays and a passing one goes on to 0.
     static int Hit(IoKind kind) {
         FaultVfs& vfs = *s_active;
-        if (vfs.m_kind != kind || (++vfs.calls, vfs.m_remaining == 0) || --vfs.m_remaining > 0)
-            return SQLITE_OK;
+        if (vfs.m_kind != kind) return SQLITE_OK;
+        ++vfs.calls;
+        if (vfs.m_remaining == 0 || --vfs.m_remaining > 0) return SQLITE_OK;
         vfs.m_remaining = vfs.m_sticky ? 1 : 0;
         ++vfs.faults;
         return vfs.m_error;
@@ -115,6 +116,7 @@ TEST(SqliteFaultSweep, EveryAcknowledgedRecordSurvivesEveryFailingCall) {
                 // A full disk may outlast the connection: the next opener finds the journal.
                 if (seq == 13 && sticky && nth % 2 == 0) log.Close();
                 ASSERT_EQ(log.IsOpened() ? 0 : log.Open(std::filesystem::path(path).wstring()), 0);
+                // Batch 5 seq: an insert of one record.
                 const int result = log.Insert(seq, RecordData(seq, 5 * static_cast<int>(seq)));
                 ASSERT_TRUE(result == 0 || (result == 1 && seq < 13)) << result;
                 if (result == 0) acknowledged.insert(seq);
