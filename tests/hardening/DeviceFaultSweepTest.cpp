@@ -11,20 +11,24 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace Ovra {
 namespace {
 
-struct Step {
-    const char* call;
-    int nth;
-    int expected;
-};
+// A call, which of its calls fails, and the result the test expects then.
+using Step = std::tuple<const char*, int, int>;
+
+const char *const kOpen = "CreateFileW", *const kIoctl = "DeviceIoControl",
+                  *const kProc = "GetProcAddress", *const kVolume = "GetVolumeInformationW",
+                  *const kFree = "GetDiskFreeSpaceExW", *const kLoad = "LoadLibraryW",
+                  *const kWait = "WaitForMultipleObjects", *const kType = "GetDriveTypeW";
 
 // Runs `check` once per step, on a fresh fake where the step's call fails with ERROR_IO_DEVICE.
-template <typename Check>
-void Sweep(std::initializer_list<Step> steps, Check check) {
-    for (const Step& step : steps) {
-        SCOPED_TRACE(std::string(step.call) + " #" + std::to_string(step.nth));
+template <std::size_t N, typename Check>
+void Sweep(const Step (&steps)[N], Check check) {
+    for (const auto& [call, nth, expected] : steps) {
+        SCOPED_TRACE(std::string(call) + " #" + std::to_string(nth));
         fakes::FakePlatform fake;
         platform::ScopedPlatform scope(fake);
         fakes::FakeFormatLibrary library;
@@ -37,78 +41,63 @@ void Sweep(std::initializer_list<Step> steps, Check check) {
             .Answer(fakes::kStorageQueryProperty, 0, fakes::Descriptor("", "", ""))
             .Answer(0x00070000, fakes::Geometry(1000, 255, 63, 512));
         fake.AddDevice(fakes::PhysicalDrivePath(1), fakes::Disk());
-        fake.FailCall(step.call, step.nth, 1117);
-        check(step.expected, library);
+        fake.FailCall(call, nth, 1117);
+        check(expected, library);
         EXPECT_EQ(fake.OpenHandleCount(), 0);
         EXPECT_EQ(fake.LoadedModuleCount(), 0);
     }
 }
 
 TEST(DeviceFaultSweep, SmartReadingFailsCleanlyAtEveryStep) {
-    Sweep({{"CreateFileW", 1, 121},
-           {"DeviceIoControl", 1, 127},
-           {"DeviceIoControl", 2, 127},
-           {"DeviceIoControl", 3, 0},  // the attribute page alone is not needed
-           {"DeviceIoControl", 4, 105}},
-          [](int expected, fakes::FakeFormatLibrary&) {
-              std::map<unsigned char, HddSmartAttr> attrs{{42, HddSmartAttr{}}};
-              EXPECT_EQ(HddSmartInfo().GetNowSmartAttr(0, attrs), expected);
-              EXPECT_EQ(attrs.size(), expected == 0 ? 23u : 1u);
-          });
+    // The third request, the attribute page alone, is not needed.
+    const Step steps[] = {
+        {kOpen, 1, 121}, {kIoctl, 1, 127}, {kIoctl, 2, 127}, {kIoctl, 3, 0}, {kIoctl, 4, 105}};
+    Sweep(steps, [](int expected, fakes::FakeFormatLibrary&) {
+        std::map<unsigned char, HddSmartAttr> attrs{{42, HddSmartAttr{}}};
+        EXPECT_EQ(HddSmartInfo().GetNowSmartAttr(0, attrs), expected);
+        EXPECT_EQ(attrs.size(), expected == 0 ? 23u : 1u);
+    });
 }
 
 TEST(DeviceFaultSweep, PhysicalInventorySkipsOnlyTheDiskWhoseCallFailed) {
     // Disks 0 and 1, each one open and two requests; `expected` is the disk that fails.
-    Sweep({{"CreateFileW", 1, 0},
-           {"CreateFileW", 2, 1},
-           {"DeviceIoControl", 1, 0},
-           {"DeviceIoControl", 2, 0},
-           {"DeviceIoControl", 3, 1},
-           {"DeviceIoControl", 4, 1}},
-          [](int expected, fakes::FakeFormatLibrary&) {
-              StoragePhysicalDrive drives(1);
-              PhysicalDrive drive;
-              EXPECT_EQ(drives.GetDriveCount(), 1u);
-              EXPECT_EQ(drives.GetDrive(expected, drive), 121);
-          });
+    const Step steps[] = {{kOpen, 1, 0},  {kOpen, 2, 1},  {kIoctl, 1, 0},
+                          {kIoctl, 2, 0}, {kIoctl, 3, 1}, {kIoctl, 4, 1}};
+    Sweep(steps, [](int expected, fakes::FakeFormatLibrary&) {
+        StoragePhysicalDrive drives(1);
+        PhysicalDrive drive;
+        EXPECT_EQ(drives.GetDriveCount(), 1u);
+        EXPECT_EQ(drives.GetDrive(expected, drive), 121);
+    });
 }
 
 TEST(DeviceFaultSweep, LogicalInventoryDropsTheVolumeOrItsDiskNumber) {
     // A:\ and B:\ are asked before C:\. `expected`: the volume keeps its record.
-    Sweep({{"GetVolumeInformationW", 3, 0},
-           {"GetDiskFreeSpaceExW", 1, 0},
-           {"CreateFileW", 1, 1},
-           {"DeviceIoControl", 1, 1}},
-          [](int expected, fakes::FakeFormatLibrary&) {
-              StorageLogicalDrive volumes(1);
-              EXPECT_EQ(volumes.IsExist(L"C:\\"), expected ? 0 : -1);
-              EXPECT_EQ(volumes.GetDriveIndexFromRoot(L"C:\\"), static_cast<std::size_t>(-1));
-          });
+    const Step steps[] = {{kVolume, 3, 0}, {kFree, 1, 0}, {kOpen, 1, 1}, {kIoctl, 1, 1}};
+    Sweep(steps, [](int expected, fakes::FakeFormatLibrary&) {
+        StorageLogicalDrive volumes(1);
+        EXPECT_EQ(volumes.IsExist(L"C:\\"), expected ? 0 : -1);
+        EXPECT_EQ(volumes.GetDriveIndexFromRoot(L"C:\\"), static_cast<std::size_t>(-1));
+    });
 }
 
 TEST(DeviceFaultSweep, FormatterNeverLeavesTheLockHeld) {
-    Sweep({{"LoadLibraryW", 1, 105},
-           {"GetProcAddress", 1, 105},
-           {"GetProcAddress", 2, 105},
-           {"GetProcAddress", 3, 105},
-           {"GetVolumeInformationW", 1, 121},
-           {"GetDiskFreeSpaceExW", 1, 121},
-           {"WaitForMultipleObjects", 1, 136},
-           {"GetProcAddress", 4, 0},  // FormatEx cannot be called after all: 0, but no event 0
-           {"GetDriveTypeW", 1, 0}},
-          [](int expected, fakes::FakeFormatLibrary& library) {
-              storage_test::FormatObserver observer;
-              {
-                  StorageFormatter formatter;
-                  StorageFormatter::SetObserver(&observer);
-                  EXPECT_EQ(
-                      formatter.Format(L"C:\\", 5, L"New", 1, StorageFormatter::ClusterSizeDefault),
+    // When FormatEx cannot be called after all the result is 0, but no event 0 is sent.
+    const Step steps[] = {{kLoad, 1, 105}, {kProc, 1, 105},   {kProc, 2, 105},
+                          {kProc, 3, 105}, {kVolume, 1, 121}, {kFree, 1, 121},
+                          {kWait, 1, 136}, {kProc, 4, 0},     {kType, 1, 0}};
+    Sweep(steps, [](int expected, fakes::FakeFormatLibrary& library) {
+        storage_test::FormatObserver observer;
+        {
+            StorageFormatter formatter;
+            StorageFormatter::SetObserver(&observer);
+            EXPECT_EQ(formatter.Format(L"C:\\", 5, L"New", 1, StorageFormatter::ClusterSizeDefault),
                       expected);
-              }
-              EXPECT_TRUE(storage_test::FormatLockIsFree());
-              EXPECT_TRUE(library.FormatCalls().empty());
-              EXPECT_EQ(observer.Count(), 0u);
-          });
+        }
+        EXPECT_TRUE(storage_test::FormatLockIsFree());
+        EXPECT_TRUE(library.FormatCalls().empty());
+        EXPECT_EQ(observer.Count(), 0u);
+    });
 }
 
 }  // namespace

@@ -2,10 +2,11 @@
 
 // The record shape of the hardening programs: every record carries a unique sequence number, so
 // each acknowledged record can be looked up again after a failure; Batch names the insert that
-// wrote it.
+// wrote it, which writes 1 + Batch % 5 records.
 
 #include <Ovra/LogService.h>
 
+#include <filesystem>
 #include <list>
 #include <set>
 #include <string>
@@ -14,8 +15,7 @@
 #include <sqlite3.h>
 #endif
 
-namespace Ovra {
-namespace hardening {
+namespace Ovra::hardening {
 
 using Rows = std::list<std::list<LogService::FieldData>>;
 
@@ -34,35 +34,39 @@ inline std::list<LogService::FieldData> RecordData(long long seq, int batch) {
             {L"Note", LogVariant(L"record " + std::to_wstring(seq) + L" isn't lost")}};
 }
 
-// The sequence numbers of `rows`; `duplicates` counts those seen more than once.
-inline std::set<long long> SequenceNumbers(const Rows& rows, size_t& duplicates) {
-    std::set<long long> seqs;
-    duplicates = 0;
-    for (const auto& row : rows) {
-        for (const LogService::FieldData& field : row) {
-            if (field.name == L"Seq") duplicates += !seqs.insert(field.value).second;
-        }
-    }
-    return seqs;
-}
-
+// What a reopening finds wrong with the closed log file at `path`, "" when nothing: SQLite's own
+// verdict (native builds, through this process's SQLite, which the library shares there), a
+// reported corruption, a batch half-written or repeated, one of `acknowledged` missing. `present`
+// gets the number of records.
+inline std::string Damage(const std::string& path, const std::set<long long>& acknowledged,
+                          size_t& present) {
+    std::string damage;
 #if !defined(_WIN32)
-// SQLite's own verdict on a file ("ok" when sound), through this process's SQLite, which the
-// library shares in the native builds.
-inline std::string IntegrityCheck(const std::string& path) {
     sqlite3* db = nullptr;
     sqlite3_stmt* statement = nullptr;
-    std::string verdict = "cannot check";
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK &&
-        sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &statement, nullptr) == SQLITE_OK &&
-        sqlite3_step(statement) == SQLITE_ROW) {
-        verdict = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
-    }
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK ||
+        sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &statement, nullptr) != SQLITE_OK ||
+        sqlite3_step(statement) != SQLITE_ROW ||
+        std::string(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0))) != "ok")
+        damage += "integrity check failed; ";
     sqlite3_finalize(statement);
     sqlite3_close(db);
-    return verdict;
-}
 #endif
+    LogService log;
+    Rows rows, partial;
+    if (log.Open(std::filesystem::path(path).wstring()) != 0 || log.IsBrokenLogFile() != 0 ||
+        log.Search(L"", rows) != 0 ||
+        log.Search(L"GROUP BY Batch HAVING COUNT(*) <> 1 + Batch % 5", partial) != 0 ||
+        !partial.empty())
+        damage += "unreadable, broken or a batch half-written; ";
+    std::set<long long> seqs;
+    for (const auto& row : rows)
+        for (const LogService::FieldData& field : row)
+            if (field.name == L"Seq") seqs.insert(field.value);
+    for (long long seq : acknowledged)
+        if (!seqs.count(seq)) damage += "lost " + std::to_string(seq) + "; ";
+    present = seqs.size();
+    return damage;
+}
 
-}  // namespace hardening
-}  // namespace Ovra
+}  // namespace Ovra::hardening
