@@ -61,7 +61,14 @@ bool ChildProcess::ReadLine(std::string& line) {
 
 #if defined(_WIN32)
 
-// Arguments are plain words (paths without quotes, mutex names): quoting them is enough.
+// One argument as the C runtime splits a command line: backslashes count only before a quote,
+// so those before the closing quote are doubled ("Q:\\" must not end in an escaped quote).
+static std::wstring Quote(const std::wstring& arg) {
+    std::wstring quoted = L"\"" + arg;
+    for (std::size_t i = arg.size(); i > 0 && arg[i - 1] == L'\\'; --i) quoted += L'\\';
+    return quoted + L"\"";
+}
+
 bool ChildProcess::Start(const std::string& program, const std::vector<std::string>& args) {
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE childIn = nullptr, childOut = nullptr, input = nullptr, output = nullptr;
@@ -69,8 +76,8 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
     if (!::CreatePipe(&output, &childOut, &inherit, 0)) return false;
     ::SetHandleInformation(input, HANDLE_FLAG_INHERIT, 0);
     ::SetHandleInformation(output, HANDLE_FLAG_INHERIT, 0);
-    std::wstring command = L"\"" + mbs_to_tcs(program) + L"\"";
-    for (const std::string& arg : args) command += L" \"" + mbs_to_tcs(arg) + L"\"";
+    std::wstring command = Quote(mbs_to_tcs(program));
+    for (const std::string& arg : args) command += L" " + Quote(mbs_to_tcs(arg));
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
