@@ -5,38 +5,76 @@
 
 #include "tests/fakes/FakePlatform.h"
 
+#include <Ovra/Bases/ModuleDir.h>
+
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
-namespace Ovra {
-namespace fakes {
+namespace Ovra::fakes {
 
 // Where the service looks for libntp: beside Ovra-Platform-Misc, which the build puts beside the
 // test executables.
-std::wstring NtpLibraryPath();
+inline std::wstring NtpLibraryPath() {
+    std::wstring dir;
+    GetModuleDir(dir);
+#if defined(_WIN32)
+    return dir + L"\\libntp.dll";
+#else
+    // The executable may be named relative to the working folder; libraries never are.
+    return (std::filesystem::absolute(dir).lexically_normal() / "libntp.so").wstring();
+#endif
+}
 
 class ScriptedNtp {
 public:
     static const int kUnscripted = 99;  // the code of a server without a script
 
-    static ScriptedNtp& Instance();
+    static ScriptedNtp& Instance() {
+        static ScriptedNtp instance;
+        return instance;
+    }
     // A FakeModule exporting "GetNtpTime".
-    static FakeModule Module();
+    static FakeModule Module() { return {{{"GetNtpTime", reinterpret_cast<void*>(&GetNtpTime)}}}; }
 
-    void Reset();
+    void Reset() {
+        Lock lock(m_mutex);
+        m_answers.clear();
+        m_queries.clear();
+    }
     // `server` answers `code`, storing `time` (also when the code is a failure).
-    void Script(const std::wstring& server, int code, long long time);
-    std::vector<std::wstring> Queries() const;
+    void Script(const std::wstring& server, int code, long long time) {
+        Lock lock(m_mutex);
+        m_answers[server] = {code, time};
+    }
+    std::vector<std::wstring> Queries() const {
+        Lock lock(m_mutex);
+        return m_queries;
+    }
     // Blocks until `count` queries have been made; false after 10 s.
-    bool AwaitQueries(std::size_t count) const;
+    bool AwaitQueries(std::size_t count) const {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_queried.wait_for(lock, std::chrono::seconds(10),
+                                  [&] { return m_queries.size() >= count; });
+    }
 
 private:
-    static int GetNtpTime(const std::wstring& server, long long& time);
+    static int GetNtpTime(const std::wstring& server, long long& time) {
+        ScriptedNtp& self = Instance();
+        Lock lock(self.m_mutex);
+        self.m_queries.push_back(server);
+        self.m_queried.notify_all();
+        const auto it = self.m_answers.find(server);
+        if (it == self.m_answers.end()) return kUnscripted;
+        time = it->second.second;
+        return it->second.first;
+    }
 
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_queried;
@@ -44,5 +82,4 @@ private:
     std::vector<std::wstring> m_queries;
 };
 
-}  // namespace fakes
-}  // namespace Ovra
+}  // namespace Ovra::fakes

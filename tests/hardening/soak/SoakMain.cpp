@@ -11,7 +11,6 @@
 #include <Ovra/TimeSyncService.h>
 
 #include "tests/fakes/FakePlatform.h"
-#include "tests/fakes/smart/FakeSmartDisk.h"
 #include "tests/fakes/timesync/ScriptedNtp.h"
 #include "tests/hardening/LogRecords.h"
 #include "tests/support/ScratchDir.h"
@@ -87,10 +86,9 @@ int Run(long long seconds) {
     platform::ScopedPlatform scope(fake);
     fake.SetTime(kClock);
     fake.EnableWaitGate(true);
-    fake.AddDevice(fakes::PhysicalDrivePath(0),
-                   std::make_shared<fakes::FakeSmartDisk>(
-                       std::vector<fakes::SmartAttributeEntry>{{5, 0x33, 100, 100}},
-                       std::vector<fakes::SmartThresholdEntry>{{5, 36}}));
+    fake.AddDevice(
+        fakes::PhysicalDrivePath(0),
+        fakes::SmartDisk(fakes::SmartPage({{5, 0x33, 0, 100, 100}}), fakes::SmartPage({{5, 36}})));
     fake.AddModule(fakes::NtpLibraryPath(), fakes::ScriptedNtp::Module());
     fakes::ScriptedNtp::Instance().Reset();
     fakes::ScriptedNtp::Instance().Script(L"ntp.soak", 0, kClock);
