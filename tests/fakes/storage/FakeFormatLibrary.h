@@ -7,10 +7,6 @@
 
 #include <cwchar>
 #include <functional>
-#include <mutex>
-#include <string>
-#include <utility>
-#include <vector>
 
 namespace Ovra::fakes {
 

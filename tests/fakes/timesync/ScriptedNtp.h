@@ -7,15 +7,7 @@
 
 #include <Ovra/Bases/ModuleDir.h>
 
-#include <chrono>
-#include <condition_variable>
-#include <cstddef>
 #include <filesystem>
-#include <map>
-#include <mutex>
-#include <string>
-#include <utility>
-#include <vector>
 
 namespace Ovra::fakes {
 
