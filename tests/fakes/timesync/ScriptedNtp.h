@@ -5,39 +5,65 @@
 
 #include "tests/fakes/FakePlatform.h"
 
-#include <map>
-#include <mutex>
-#include <string>
-#include <utility>
-#include <vector>
+#include <Ovra/Bases/ModuleDir.h>
 
-namespace Ovra {
-namespace fakes {
+#include <filesystem>
+
+namespace Ovra::fakes {
 
 // Where the service looks for libntp: beside Ovra-Platform-Misc, which the build puts beside the
 // test executables.
-std::wstring NtpLibraryPath();
+inline std::wstring NtpLibraryPath() {
+    std::wstring dir;
+    GetModuleDir(dir);
+#if defined(_WIN32)
+    return dir + L"\\libntp.dll";
+#else
+    // The executable may be named relative to the working folder; libraries never are.
+    return (std::filesystem::absolute(dir).lexically_normal() / "libntp.so").wstring();
+#endif
+}
 
 class ScriptedNtp {
 public:
     static const int kUnscripted = 99;  // the code of a server without a script
 
-    static ScriptedNtp& Instance();
+    static ScriptedNtp& Instance() {
+        static ScriptedNtp instance;
+        return instance;
+    }
     // A FakeModule exporting "GetNtpTime".
-    static FakeModule Module();
+    static FakeModule Module() { return {{{"GetNtpTime", reinterpret_cast<void*>(&GetNtpTime)}}}; }
 
-    void Reset();
+    void Reset() {
+        Lock lock(m_mutex);
+        m_answers.clear();
+        m_queries.clear();
+    }
     // `server` answers `code`, storing `time` (also when the code is a failure).
-    void Script(const std::wstring& server, int code, long long time);
-    std::vector<std::wstring> Queries() const;
+    void Script(const std::wstring& server, int code, long long time) {
+        Lock lock(m_mutex);
+        m_answers[server] = {code, time};
+    }
+    std::vector<std::wstring> Queries() const {
+        Lock lock(m_mutex);
+        return m_queries;
+    }
 
 private:
-    static int GetNtpTime(const std::wstring& server, long long& time);
+    static int GetNtpTime(const std::wstring& server, long long& time) {
+        ScriptedNtp& self = Instance();
+        Lock lock(self.m_mutex);
+        self.m_queries.push_back(server);
+        const auto it = self.m_answers.find(server);
+        if (it == self.m_answers.end()) return kUnscripted;
+        time = it->second.second;
+        return it->second.first;
+    }
 
     mutable std::mutex m_mutex;
     std::map<std::wstring, std::pair<int, long long>> m_answers;
     std::vector<std::wstring> m_queries;
 };
 
-}  // namespace fakes
-}  // namespace Ovra
+}  // namespace Ovra::fakes
