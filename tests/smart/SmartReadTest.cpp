@@ -19,7 +19,9 @@ protected:
     int Read(std::size_t disk) { return info.GetNowSmartAttr(disk, attrs); }
     Attr Of(unsigned char id) {
         const HddSmartAttr& a = attrs[id];
-        return Attr(a.id, a.value, a.worst, a.threshold, a.flags, a.reserved);
+        // Packed fields: copied out before the tuple binds references to them.
+        return Attr(+a.id, +a.value, +a.worst, unsigned{a.threshold}, unsigned{a.flags},
+                    unsigned{a.reserved});
     }
     fakes::FakePlatform fake;
     platform::ScopedPlatform scope{fake};

@@ -76,7 +76,7 @@ std::uint32_t DriveCommand(int fd, bool receive, const void* in, std::uint32_t i
     reply.cBufferSize = error ? 0 : length;
     auto* bytes = static_cast<std::uint8_t*>(out);
     std::memcpy(bytes, &reply, kReplyHeadSize);
-    if (!error) std::memcpy(bytes + kReplyHeadSize, data.data(), length);
+    if (!error && length) std::memcpy(bytes + kReplyHeadSize, data.data(), length);
     returned = kReplyHeadSize + reply.cBufferSize;
     return error;
 }
