@@ -18,6 +18,11 @@ Bytes Corrupt(Bytes page) {
     return page;
 }
 
+std::vector<AtaEntry> Plus(std::vector<AtaEntry> entries, const AtaEntry& more) {
+    entries.push_back(more);
+    return entries;
+}
+
 TEST(DiskHealth, VerdictRules) {
     const Bytes good = AttributePage(QemuAttributes());
     std::vector<AtaEntry> hot = QemuAttributes();
@@ -32,6 +37,9 @@ TEST(DiskHealth, VerdictRules) {
         {"healthy", AtaDisk(good), 60, 0, DiskHealth::Good, nullptr},
         {"reallocated sectors", AtaDisk(AttributePage(QemuAttributes(8))), 60, 0,
          DiskHealth::Warning, L"8 reallocated sectors"},
+        {"reported uncorrectable errors",
+         AtaDisk(AttributePage(Plus(QemuAttributes(), {187, 0x32, 100, 100, 2}))), 60, 0,
+         DiskHealth::Warning, L"2 reported uncorrectable errors"},
         {"pre-failure threshold crossed", AtaDisk(AttributePage(QemuAttributes(0, 30))), 60, 0,
          DiskHealth::Failing,
          L"Reallocated Sectors Count (5) is at or below its threshold: value 30, threshold 36"},

@@ -144,6 +144,7 @@ TEST(ScriptedServerTest, RejectsEachBadReplyAndRanksWhatItIgnored) {
         if (c.expected == NTP_OK) {  // the server's time, corrected by half the round trip
             EXPECT_NEAR(kOffsetNs / 1e6, result.offsetNs / 1e6, 50.0);
             EXPECT_NEAR((NowNanos() + kOffsetNs) / 1e6, static_cast<double>(result.timeMs), 50.0);
+            EXPECT_GT(result.delayNs, 0);  // the server held the request for no time at all
         }
         EXPECT_EQ(std::string(server.name.begin(), server.name.end()), result.address);
         EXPECT_STREQ(c.expected == NTP_E_KISS_OF_DEATH ? "RATE" : "", result.kissCode);
