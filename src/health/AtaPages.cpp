@@ -7,9 +7,9 @@ namespace Ovra {
 namespace health {
 
 namespace {
-const std::size_t kFirstEntry = 2;  // after the data structure revision
-const std::size_t kEntrySize = 12;
-const std::size_t kEntryCount = 30;
+using smart::kEntryCount;
+using smart::kEntrySize;
+using smart::kFirstEntry;
 const std::uint8_t kIdentifySignature = 0xA5;
 
 bool Blank(wchar_t c) {

@@ -6,6 +6,7 @@
 #include "base/platform/WinIoctl.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 namespace Ovra {
@@ -32,6 +33,10 @@ using platform::SENDCMDOUTPARAMS;
 const std::uint8_t kSmartDriveHead = 0xA0;
 
 using SmartPage = std::array<std::uint8_t, kSmartPageSize>;
+// The attribute and threshold pages: 30 entries of 12 bytes after the structure revision.
+const std::size_t kFirstEntry = 2;
+const std::size_t kEntrySize = 12;
+const std::size_t kEntryCount = 30;
 
 #pragma pack(push, 1)
 // The reply to SMART_RCV_DRIVE_DATA: the head of SENDCMDOUTPARAMS followed by one data page.

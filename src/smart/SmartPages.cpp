@@ -3,12 +3,6 @@
 namespace Ovra {
 namespace smart {
 
-namespace {
-const std::size_t kFirstEntry = 2;  // after the data structure revision
-const std::size_t kEntrySize = 12;
-const std::size_t kEntryCount = 30;
-}  // namespace
-
 void ReadAttributeEntries(const SmartPage& page, SmartTable& table) {
     for (std::size_t i = 0; i < kEntryCount; ++i) {
         const std::uint8_t* entry = page.data() + kFirstEntry + i * kEntrySize;

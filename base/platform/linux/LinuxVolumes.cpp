@@ -149,6 +149,14 @@ std::uint32_t VolumeDriveType(const wchar_t* root) {
     return Find(root, volume) ? DriveTypeOf(volume.device) : 0;
 }
 
+namespace {
+// The mounted volume at `root`, its statvfs and, when asked, what its device says of it.
+bool Describe(const wchar_t* root, BlockVolume& volume, struct statvfs& info, Identity* identity) {
+    return Find(root, volume) && Syscalls().statvfs(volume.mount.mountPoint.c_str(), &info) == 0 &&
+           (!identity || Identify(volume, info, *identity));
+}
+}  // namespace
+
 std::uint32_t VolumeInformation(const wchar_t* root, wchar_t* label, std::uint32_t labelSize,
                                 std::uint32_t* serialNumber, std::uint32_t* maxComponentLength,
                                 std::uint32_t* fileSystemFlags, wchar_t* fileSystemName,
@@ -156,9 +164,7 @@ std::uint32_t VolumeInformation(const wchar_t* root, wchar_t* label, std::uint32
     BlockVolume volume;
     Identity identity;
     struct statvfs info {};
-    if (!Find(root, volume) || Syscalls().statvfs(volume.mount.mountPoint.c_str(), &info) != 0 ||
-        !Identify(volume, info, identity))
-        return kErrorPathNotFound;
+    if (!Describe(root, volume, info, &identity)) return kErrorPathNotFound;
     const std::wstring name = utf8_to_tcs(WindowsFileSystemName(identity.type, identity.version));
     if (!CopyOut(utf8_to_tcs(identity.label), label, labelSize) ||
         !CopyOut(name, fileSystemName, fileSystemNameSize))
@@ -174,8 +180,7 @@ std::uint32_t VolumeFreeSpace(const wchar_t* root, std::uint64_t* freeBytesAvail
                               std::uint64_t* totalBytes, std::uint64_t* totalFreeBytes) {
     BlockVolume volume;
     struct statvfs info {};
-    if (!Find(root, volume) || Syscalls().statvfs(volume.mount.mountPoint.c_str(), &info) != 0)
-        return kErrorPathNotFound;
+    if (!Describe(root, volume, info, nullptr)) return kErrorPathNotFound;
     const std::uint64_t unit = info.f_frsize ? info.f_frsize : info.f_bsize;
     if (freeBytesAvailable) *freeBytesAvailable = std::uint64_t(info.f_bavail) * unit;
     if (totalBytes) *totalBytes = std::uint64_t(info.f_blocks) * unit;
@@ -187,9 +192,7 @@ std::uint32_t SetVolumeLabel(const wchar_t* root, const wchar_t* label) {
     BlockVolume volume;
     Identity identity;
     struct statvfs info {};
-    if (!Find(root, volume) || Syscalls().statvfs(volume.mount.mountPoint.c_str(), &info) != 0 ||
-        !Identify(volume, info, identity))
-        return kErrorPathNotFound;
+    if (!Describe(root, volume, info, &identity)) return kErrorPathNotFound;
     const std::string text = label ? tcs_to_utf8(label) : std::string();
     if (KernelLabels(identity.type)) {
         char buffer[FSLABEL_MAX] = {};
