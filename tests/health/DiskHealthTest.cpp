@@ -53,6 +53,8 @@ TEST(DiskHealth, VerdictRules) {
          DiskHealth::Good, nullptr},
         {"nvme spare low", NvmeDisk(NvmeLog(0, 5)), 60, 0, DiskHealth::Warning,
          L"available spare 5% below its threshold of 10%"},
+        {"nvme worn", NvmeDisk(NvmeLog(0, 100, 90)), 60, 0, DiskHealth::Warning,
+         L"90% of rated endurance used"},
         {"nvme critical warning", NvmeDisk(NvmeLog(0x04, 100)), 60, 0, DiskHealth::Failing,
          L"critical warning: reliability degraded"},
         {"neither SMART nor NVMe", fakes::Disk(), 60, 127, DiskHealth::Unknown,

@@ -10,6 +10,7 @@
 #include <climits>
 #include <cwchar>
 #include <future>
+#include <list>
 #include <thread>
 
 namespace Ovra {
@@ -233,6 +234,9 @@ TEST_F(TimeSyncTest, ObserverMayStopTheServiceFromTheWorker) {
 }
 
 TEST_F(TimeSyncTest, SchedulePeriodsBelowTenMinutesAreIgnoredAndLongOnesDoNotOverflow) {
+    std::list<std::wstring> servers;
+    service.GetScheduleTimeServer(servers);
+    EXPECT_EQ(std::list<std::wstring>{L"pool.ntp.org"}, servers);  // the default
     for (const long long minutes : {10LL, 9LL, -5LL}) service.SetScheduleTime(minutes);
     ASSERT_EQ(0, service.Create());
     ASSERT_EQ(0, service.Start());
