@@ -16,6 +16,7 @@ const std::uint32_t kErrorIoDevice = 1117;
 
 const std::uint32_t kIoctlStorageQueryProperty = 0x002D1400;
 const std::uint32_t kIoctlDiskGetDriveGeometry = 0x00070000;
+const std::uint32_t kIoctlVolumeGetVolumeDiskExtents = 0x00560000;
 const std::uint32_t kSmartGetVersion = 0x00074080;
 const std::uint32_t kSmartSendDriveCommand = 0x0007C084;
 const std::uint32_t kSmartRcvDriveData = 0x0007C088;

@@ -13,7 +13,7 @@ namespace storage {
 
 using platform::kIoctlDiskGetDriveGeometry;
 using platform::kIoctlStorageQueryProperty;
-const std::uint32_t kIoctlVolumeGetVolumeDiskExtents = 0x00560000;
+using platform::kIoctlVolumeGetVolumeDiskExtents;
 
 const std::uint32_t kDriveRemovable = 2;
 const std::uint32_t kDriveFixed = 3;

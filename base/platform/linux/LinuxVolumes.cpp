@@ -3,6 +3,7 @@
 #include <Ovra/Bases/StringConv.h>
 
 #include "base/platform/Native.h"
+#include "base/platform/WinIoctl.h"
 #include "base/platform/linux/BlockDevices.h"
 #include "base/platform/linux/MountTable.h"
 #include "base/platform/linux/Spawn.h"
@@ -29,9 +30,7 @@ namespace posix {
 namespace {
 
 const std::uint32_t kErrorPathNotFound = 3;
-const std::uint32_t kErrorInsufficientBuffer = 122;
 const std::uint32_t kErrorLabelTooLong = 154;
-const std::uint32_t kIoctlVolumeGetVolumeDiskExtents = 0x00560000;
 
 struct VolumeObject {
     dev_t device;
