@@ -1,6 +1,10 @@
-// ReadDiskHealth over simulated disks: the verdict rules, the readings, and the exact requests.
+// ReadDiskHealth over simulated disks: the verdict rules, the readings, the exact requests, and
+// the readings of cycles kept in a health log.
 #include "tests/fakes/FakePlatform.h"
 #include "tests/health/HealthPages.h"
+#include "tests/support/ScratchDir.h"
+
+#include "tools/ovractl/HealthLog.h"
 
 #include <Ovra/DiskHealth.h>
 
@@ -13,61 +17,45 @@ namespace {
 
 using namespace testing_health;
 
-Bytes Corrupt(Bytes page) {
-    page[200] ^= 0x10;
-    return page;
-}
-
-std::vector<AtaEntry> Plus(std::vector<AtaEntry> entries, const AtaEntry& more) {
-    entries.push_back(more);
-    return entries;
-}
-
 TEST(DiskHealth, VerdictRules) {
-    const Bytes good = AttributePage(QemuAttributes());
-    std::vector<AtaEntry> hot = QemuAttributes();
+    Bytes corrupt = AttributePage(QemuAttributes());
+    corrupt[200] ^= 0x10;
+    std::vector<AtaEntry> hot = QemuAttributes(), uncorrectable = hot;
     hot.push_back({194, 0x22, 100, 100, 61});  // read before 190
+    uncorrectable.push_back({187, 0x32, 100, 100, 2});
+    using H = DiskHealth;
     const struct {
-        const char* name;
         std::optional<SimDevice> disk;
-        int limit, code;
-        DiskHealth::Verdict verdict;
+        int code;
+        H::Verdict verdict;
         const wchar_t* reason;  // the one reason expected, if any
     } cases[] = {
-        {"healthy", AtaDisk(good), 60, 0, DiskHealth::Good, nullptr},
-        {"reallocated sectors", AtaDisk(AttributePage(QemuAttributes(8))), 60, 0,
-         DiskHealth::Warning, L"8 reallocated sectors"},
-        {"reported uncorrectable errors",
-         AtaDisk(AttributePage(Plus(QemuAttributes(), {187, 0x32, 100, 100, 2}))), 60, 0,
-         DiskHealth::Warning, L"2 reported uncorrectable errors"},
-        {"pre-failure threshold crossed", AtaDisk(AttributePage(QemuAttributes(0, 30))), 60, 0,
-         DiskHealth::Failing,
+        {AtaDisk(), 0, H::Good, nullptr},
+        {AtaDisk(AttributePage(QemuAttributes(8))), 0, H::Warning, L"8 reallocated sectors"},
+        {AtaDisk(AttributePage(uncorrectable)), 0, H::Warning, L"2 reported uncorrectable errors"},
+        {AtaDisk(AttributePage(QemuAttributes(0, 30))), 0, H::Failing,
          L"Reallocated Sectors Count (5) is at or below its threshold: value 30, threshold 36"},
-        {"self-assessment failing", AtaDisk(good, QemuThresholds(), 0xF4, 0x2C), 60, 0,
-         DiskHealth::Failing, L"the drive assesses itself as failing"},
-        {"too hot", AtaDisk(AttributePage(hot)), 60, 0, DiskHealth::Warning,
+        {AtaDisk(AttributePage(QemuAttributes()), 0xF4, 0x2C), 0, H::Failing,
+         L"the drive assesses itself as failing"},
+        {AtaDisk(AttributePage(hot)), 0, H::Warning,
          L"temperature 61 \u00B0C above the limit of 60 \u00B0C"},
-        {"bad attribute checksum", AtaDisk(Corrupt(good)), 60, 139, DiskHealth::Unknown,
-         L"the SMART attribute page failed its checksum"},
-        {"nvme through the adapter property", NvmeDisk(NvmeLog(0, 100), 49), 60, 0,
-         DiskHealth::Good, nullptr},
-        {"nvme spare low", NvmeDisk(NvmeLog(0, 5)), 60, 0, DiskHealth::Warning,
-         L"available spare 5% below its threshold of 10%"},
-        {"nvme worn", NvmeDisk(NvmeLog(0, 100, 90)), 60, 0, DiskHealth::Warning,
-         L"90% of rated endurance used"},
-        {"nvme critical warning", NvmeDisk(NvmeLog(0x04, 100)), 60, 0, DiskHealth::Failing,
-         L"critical warning: reliability degraded"},
-        {"neither SMART nor NVMe", fakes::Disk(), 60, 127, DiskHealth::Unknown,
+        {AtaDisk(corrupt), 139, H::Unknown, L"the SMART attribute page failed its checksum"},
+        // NVMe, the first one through the adapter's property.
+        {NvmeDisk(NvmeLog(0, 100), 49), 0, H::Good, nullptr},
+        {NvmeDisk(NvmeLog(0, 5)), 0, H::Warning, L"available spare 5% below its threshold of 10%"},
+        {NvmeDisk(NvmeLog(0, 100, 90)), 0, H::Warning, L"90% of rated endurance used"},
+        {NvmeDisk(NvmeLog(0x04, 100)), 0, H::Failing, L"critical warning: reliability degraded"},
+        {fakes::Disk(), 127, H::Unknown,
          L"disk 0 answers neither SMART commands nor NVMe health queries"},
-        {"no disk", std::nullopt, 60, 121, DiskHealth::Unknown, L"disk 0 cannot be opened"},
+        {std::nullopt, 121, H::Unknown, L"disk 0 cannot be opened"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(&c - cases);
         fakes::FakePlatform fake;
         platform::ScopedPlatform scoped(fake);
         if (c.disk) fake.AddDevice(fakes::PhysicalDrivePath(0), *c.disk);
         DiskHealth health;
-        EXPECT_EQ(ReadDiskHealth(0, health, c.limit), c.code);
+        EXPECT_EQ(ReadDiskHealth(0, health), c.code);
         EXPECT_EQ(health.verdict, c.verdict);
         EXPECT_EQ(health.reasons,
                   c.reason ? std::vector<std::wstring>{c.reason} : std::vector<std::wstring>{});
@@ -78,7 +66,7 @@ TEST(DiskHealth, VerdictRules) {
 TEST(DiskHealth, ReadingsAndExactRequestsOfTheQemuDisks) {
     fakes::FakePlatform fake;
     platform::ScopedPlatform scoped(fake);
-    fake.AddDevice(fakes::PhysicalDrivePath(259), AtaDisk(AttributePage(QemuAttributes())));
+    fake.AddDevice(fakes::PhysicalDrivePath(259), AtaDisk());
     Bytes log = NvmeLog(0, 100);
     Put(log, 32, 0x1122334455667788ULL, 8);  // data units read: within 64 bits
     Put(log, 48 + 8, 1, 1);                  // data units written: beyond, saturated
@@ -88,18 +76,19 @@ TEST(DiskHealth, ReadingsAndExactRequestsOfTheQemuDisks) {
     ASSERT_EQ(ReadDiskHealth(259, ata), 0);
     ASSERT_EQ(ReadDiskHealth(0, nvme), 0);
     EXPECT_EQ(ata.model + L"|" + ata.serial + L"|" + ata.firmware, L"QEMU HARDDISK|QM00001|2.5+");
-    EXPECT_EQ(std::vector<long long>({ata.kind, ata.selfAssessment, ata.temperature,
-                                      ata.powerOnHours, ata.reallocatedSectors}),
-              std::vector<long long>({DiskHealth::Ata, DiskHealth::Passed, 31, 52, 0}));
-    EXPECT_EQ(ata.pendingSectors, kHealthAbsent);             // not on the page, unlike a zero
+    // Pending sectors are not on the page, unlike a zero.
+    EXPECT_EQ(
+        std::vector<long long>({ata.kind, ata.selfAssessment, ata.temperature, ata.powerOnHours,
+                                ata.reallocatedSectors, ata.pendingSectors}),
+        std::vector<long long>({DiskHealth::Ata, DiskHealth::Passed, 31, 52, 0, kHealthAbsent}));
     const DiskHealthAttribute& hours = ata.attributes.at(4);  // six raw bytes, not the seventh
     EXPECT_EQ(std::vector<long long>({hours.id, hours.value, hours.raw, hours.flags}),
               std::vector<long long>({9, 100, 0x123400000034, 0x32}));
-    EXPECT_EQ(nvme.model + L"|" + nvme.serial, L"QEMU NVMe Ctrl|deadbeef");
+    EXPECT_EQ(nvme.model + L"|" + nvme.serial + L"|" + std::to_wstring(nvme.temperature),
+              L"QEMU NVMe Ctrl|deadbeef|50");
     EXPECT_EQ(std::vector<unsigned long long>(
                   {nvme.nvme.dataUnitsRead, nvme.nvme.dataUnitsWritten, nvme.nvme.mediaErrors}),
               std::vector<unsigned long long>({0x1122334455667788ULL, ~0ULL, 3}));
-    EXPECT_EQ(nvme.temperature, 50);
 
     // Descriptor, version, IDENTIFY, RETURN STATUS, data, thresholds; NVMe: descriptor,
     // Identify Controller, health log.
@@ -117,6 +106,34 @@ TEST(DiskHealth, ReadingsAndExactRequestsOfTheQemuDisks) {
     const std::uint32_t words[] = {50, 0, 3, 2, 2, 0, 40, 512};
     for (std::size_t i = 0; i < 8; ++i) Put(query, 4 * i, words[i], 4);
     EXPECT_EQ(calls[8].input, query);
+}
+
+TEST(HealthLog, ThreeCyclesReadBackAsHistory) {
+    testing_support::ScratchDir scratch("health-log");
+    fakes::FakePlatform fake;
+    platform::ScopedPlatform scoped(fake);
+    ovractl::HealthLog log;
+    ASSERT_EQ(log.Open(scratch.WidePath("health.db")), 0);
+    SimDevice& disk = fake.AddDevice(platform::PhysicalDrivePath(0), AtaDisk());
+    // A cycle's snapshot only names the disks: each is read anew, four more sectors reallocated
+    // every minute.
+    for (int i = 0; i < 3; ++i) {
+        disk.Answer(fakes::kSmartRcvDriveData, fakes::AtaSelector(0xD0, 0xB0),
+                    WithReplyHead(AttributePage(QemuAttributes(4 * i))));
+        EXPECT_EQ(log.RecordCycle(60000 * i, {{0, {}}}), 0);
+    }
+
+    std::vector<ovractl::HealthSample> reallocated, disk0;
+    ASSERT_EQ(log.History(0, 5, reallocated), 0);
+    ASSERT_EQ(log.History(0, 0, disk0), 0);
+    ASSERT_EQ(reallocated.size(), 3u);
+    ASSERT_EQ(disk0.size(), 3u);
+    for (int i = 0; i < 3; ++i) {
+        const ovractl::HealthSample& r = reallocated[i];
+        EXPECT_EQ(std::vector<long long>({r.time, r.value, r.worst, r.raw, disk0[i].temperature}),
+                  std::vector<long long>({60000 * i, 100, 100, 4 * i, 31}));
+        EXPECT_EQ(disk0[i].verdict, i ? L"Warning" : L"Good");
+    }
 }
 
 }  // namespace

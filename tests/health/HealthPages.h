@@ -43,13 +43,6 @@ inline Bytes AttributePage(const std::vector<AtaEntry>& entries) {
     return Sealed(page);
 }
 
-inline Bytes ThresholdPage(const std::vector<std::pair<std::uint8_t, std::uint8_t>>& entries) {
-    Bytes page(512, 0);
-    for (std::size_t i = 0; i < entries.size(); ++i)
-        Put(page, 2 + 12 * i, entries[i].first | entries[i].second << 8, 2);
-    return Sealed(page);
-}
-
 // ATA strings: two characters per little-endian word, the first in the high byte. With the
 // signature in word 255 the page carries a checksum.
 inline Bytes IdentifyPage(const std::string& model, const std::string& serial, bool signature) {
@@ -75,7 +68,11 @@ inline std::vector<AtaEntry> QemuAttributes(long long reallocated = 0, std::uint
             {190, 0x22, 69, 69, 0x2D00241F}};
 }
 inline Bytes QemuThresholds() {
-    return ThresholdPage({{1, 6}, {3, 0}, {5, 36}, {190, 50}});
+    Bytes page(512, 0);
+    const std::uint8_t entries[][2] = {{1, 6}, {3, 0}, {5, 36}, {190, 50}};
+    for (std::size_t i = 0; i < 4; ++i)
+        Put(page, 2 + 12 * i, entries[i][0] | entries[i][1] << 8, 2);
+    return Sealed(page);
 }
 
 inline Bytes WithReplyHead(const Bytes& page) {
@@ -85,13 +82,14 @@ inline Bytes WithReplyHead(const Bytes& page) {
     return reply;
 }
 
-inline SimDevice AtaDisk(const Bytes& data, const Bytes& thresholds = QemuThresholds(),
-                         std::uint8_t lbaMid = 0x4F, std::uint8_t lbaHigh = 0xC2,
-                         const Bytes& identify = IdentifyPage("QEMU HARDDISK", "QM00001", true)) {
-    SimDevice disk = fakes::SmartDisk(data, thresholds);
+// RETURN STATUS answers LBA mid and high: 4Fh C2h passed, F4h 2Ch failing.
+inline SimDevice AtaDisk(const Bytes& data = AttributePage(QemuAttributes()),
+                         std::uint8_t lbaMid = 0x4F, std::uint8_t lbaHigh = 0xC2) {
+    SimDevice disk = fakes::SmartDisk(data, QemuThresholds());
     Bytes status(24, 0);  // IDEREGS after the status head: LBA mid and high at 3 and 4
     Put(status, 19, lbaMid | lbaHigh << 8, 2);
-    disk.Answer(fakes::kSmartRcvDriveData, fakes::AtaSelector(0, 0xEC), WithReplyHead(identify))
+    disk.Answer(fakes::kSmartRcvDriveData, fakes::AtaSelector(0, 0xEC),
+                WithReplyHead(IdentifyPage("QEMU HARDDISK", "QM00001", true)))
         .Answer(fakes::kSmartSendDriveCommand, fakes::AtaSelector(0xDA, 0xB0), status)
         .Answer(fakes::kStorageQueryProperty, 0, fakes::Descriptor("ATA", "QEMU HARDDISK", ""));
     return disk;
@@ -109,9 +107,8 @@ inline Bytes NvmeLog(int criticalWarning, int spare, int used = 0) {
 inline SimDevice NvmeDisk(const Bytes& log, std::uint32_t property = 50) {
     Bytes descriptor = fakes::Descriptor("", "QEMU NVMe Ctrl", ""), identify(4096, ' ');
     Put(descriptor, 28, 17, 4);  // BusTypeNvme
-    const std::string serial = "deadbeef", model = "QEMU NVMe Ctrl";
-    std::copy(serial.begin(), serial.end(), identify.begin() + 4);
-    std::copy(model.begin(), model.end(), identify.begin() + 24);
+    const std::string strings = "deadbeef" + std::string(12, ' ') + "QEMU NVMe Ctrl";
+    std::copy(strings.begin(), strings.end(), identify.begin() + 4);  // serial, then model at 24
     SimDevice disk;
     disk.Answer(fakes::kStorageQueryProperty, 0, descriptor);
     for (std::uint32_t type : {1, 2}) {

@@ -43,16 +43,19 @@ class FakeKernel {
 public:
     FakeKernel() { s_current = this; }
 
-    // Block device `name` whose sysfs device sits at /sys/devices/`devicePath`.
-    void Disk(const std::string& name, const std::string& devicePath) {
+    // Block device `name` whose sysfs device sits at /sys/devices/`devicePath`, with its
+    // attribute files (paths below /sys/block/`name`) and their lines.
+    void Disk(const std::string& name, const std::string& devicePath,
+              const std::map<std::string, std::string>& files = {}) {
         const auto below = std::filesystem::path("devices") / devicePath / "block" / name;
         std::filesystem::create_directories(m_sys.Folder() / below);
         std::filesystem::create_directories(m_sys.Path("block"));
         std::filesystem::create_directory_symlink(".." / below, m_sys.Path("block/" + name));
-    }
-    void File(const std::string& path, const std::string& text) {  // relative to /sys
-        std::filesystem::create_directories(m_sys.Path(path).parent_path());
-        std::ofstream(m_sys.Path(path)) << text;
+        for (const auto& file : files) {
+            std::filesystem::create_directories(
+                m_sys.Path("block/" + name + "/" + file.first).parent_path());
+            std::ofstream(m_sys.Path("block/" + name + "/" + file.first)) << file.second << "\n";
+        }
     }
 
     std::function<SgReply(const Bytes& cdb)> sg;
@@ -114,12 +117,10 @@ Bytes Descriptor(std::uint8_t key, std::uint8_t status, std::uint8_t mid = 0x4F,
 Bytes Fixed(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq, std::uint8_t status) {
     return {0x70, 0, key, 4, status, 0xA0, 1, 10, 0, 1, 0x4F, 0xC2, asc, ascq, 0, 0, 0, 0};
 }
-SgReply Data(const Bytes& data) {
-    return {0, 0, 0, {}, data};
-}
-SgReply Check(const Bytes& sense, const Bytes& data = {}) {
-    return {0, 2, 0, sense, data};
-}
+const auto Data = [](const Bytes& data) { return SgReply{0, 0, 0, {}, data}; };
+const auto Check = [](const Bytes& sense, const Bytes& data = {}) {
+    return SgReply{0, 2, 0, sense, data};
+};
 
 Bytes Identify(bool smart) {
     Bytes id = IdentifyPage("OVRA SATA DISK", "OVRA-SATA-0001", false);
@@ -146,7 +147,7 @@ protected:
     std::map<unsigned char, HddSmartAttr> attrs;  // filled on success only
 };
 
-TEST_F(LinuxAta, SmartRequestsAsAtaPassThroughAndPagesInWindowsLayout) {
+TEST_F(LinuxAta, RequestsAsAtaPassThroughRepliesInWindowsLayout) {
     ASSERT_EQ(info.GetNowSmartAttr(0, attrs), 0);
     const std::vector<Bytes> cdbs = {
         {0x85, 0x08, 0x0E, 0, 0x00, 0, 1, 0, 0, 0, 0x00, 0, 0x00, 0xA0, 0xEC, 0},
@@ -163,6 +164,15 @@ TEST_F(LinuxAta, SmartRequestsAsAtaPassThroughAndPagesInWindowsLayout) {
     EXPECT_TRUE(disk.Control(kSmartRcvDriveData, command, 32, reply.data(), 530, &returned));
     EXPECT_EQ(returned, 528u);
     EXPECT_EQ(reply, layout);
+
+    // RETURN STATUS: the registers of the sense data reach the verdict.
+    answers[0xDA] = Check(Descriptor(1, 0x50, 0xF4, 0x2C));  // the failing signature
+    DiskHealth health;
+    ASSERT_EQ(ReadDiskHealth(0, health), 0);
+    EXPECT_EQ(health.selfAssessment, DiskHealth::Failed);
+    // Non-data, CK_COND so that the registers come back.
+    const Bytes status = {0x85, 0x06, 0x20, 0, 0xDA, 0, 1, 0, 1, 0, 0x4F, 0, 0xC2, 0xA0, 0xB0, 0};
+    EXPECT_NE(std::find(kernel.cdbs.begin(), kernel.cdbs.end(), status), kernel.cdbs.end());
 }
 
 TEST_F(LinuxAta, DeviceAnswersBecomeTheLibrarysCodes) {
@@ -192,16 +202,6 @@ TEST_F(LinuxAta, DeviceAnswersBecomeTheLibrarysCodes) {
     }
 }
 
-TEST_F(LinuxAta, ReturnStatusRegistersReachTheVerdict) {
-    answers[0xDA] = Check(Descriptor(1, 0x50, 0xF4, 0x2C));  // the failing signature
-    DiskHealth health;
-    ASSERT_EQ(ReadDiskHealth(0, health), 0);
-    EXPECT_EQ(health.selfAssessment, DiskHealth::Failed);
-    // Non-data, CK_COND so that the registers come back.
-    const Bytes status = {0x85, 0x06, 0x20, 0, 0xDA, 0, 1, 0, 1, 0, 0x4F, 0, 0xC2, 0xA0, 0xB0, 0};
-    EXPECT_NE(std::find(kernel.cdbs.begin(), kernel.cdbs.end(), status), kernel.cdbs.end());
-}
-
 const unsigned long long kCylinder = 255ull * 63 * 512;
 
 TEST(LinuxDisks, NumberedInNameOrderAndDescribedFromSysfsAndInquiry) {
@@ -212,28 +212,22 @@ TEST(LinuxDisks, NumberedInNameOrderAndDescribedFromSysfsAndInquiry) {
         return Check(Fixed(5, 0x20, 0, 0));
     };
     const std::string scsi = "pci0000:00/0000:00:10.0/host2/target2:0:0/2:0:0:0";
-    kernel.Disk("sdb", "pci0000:00/0000:00:1f.2/ata2/host1/target1:0:0/1:0:0:0");
-    kernel.Disk("sdaa", scsi);
-    kernel.Disk("sda", "pci0000:00/0000:00:14.0/usb1/1-1/1-1:1.0/host6/target6:0:0/6:0:0:0");
-    kernel.Disk("vda", "pci0000:00/0000:00:05.0/virtio2");
-    kernel.Disk("nvme0n1", "pci0000:00/0000:00:04.0/nvme/nvme0");
-    for (const char* name : {"loop10", "loop2", "loop1", "zram0", "ram0"})
-        kernel.Disk(name, "virtual");
-    kernel.Disk("sr0", scsi);
-    for (const std::string name : {"sda", "sdb", "sdaa"}) {
-        kernel.File("block/" + name + "/device/vendor",
-                    name == "sda" ? "Generic \n" : "ATA     \n");
-        kernel.File("block/" + name + "/device/model", "DISK " + name + "\n");
-    }
-    kernel.File("block/sda/removable", "1\n");
-    kernel.File("block/vda/serial", "VIRT-1\n");
+    kernel.Disk("sdb", "pci0000:00/0000:00:1f.2/ata2/host1/target1:0:0/1:0:0:0",
+                {{"device/vendor", "ATA     "}, {"device/model", "DISK sdb"}});
+    kernel.Disk("sdaa", scsi, {{"device/vendor", "ATA     "}, {"device/model", "DISK sdaa"}});
+    kernel.Disk("sda", "pci0000:00/0000:00:14.0/usb1/1-1/1-1:1.0/host6/target6:0:0/6:0:0:0",
+                {{"device/vendor", "Generic "}, {"device/model", "DISK sda"}, {"removable", "1"}});
     kernel.refused = "/dev/vda";  // described from sysfs alone
-    kernel.File("block/vda/size", std::to_string(100 * kCylinder / 512 + 8) + "\n");
-    kernel.File("block/vda/queue/logical_block_size", "512\n");
-    kernel.File("block/nvme0n1/device/model", "QEMU NVMe Ctrl  \n");
-    kernel.File("block/nvme0n1/device/serial", "NVME-1  \n");
-    kernel.File("block/loop2/loop/backing_file", "/tmp/2.img\n");
-    kernel.File("block/loop10/loop/backing_file", "/tmp/10.img\n");
+    kernel.Disk("vda", "pci0000:00/0000:00:05.0/virtio2",
+                {{"serial", "VIRT-1"},
+                 {"size", std::to_string(100 * kCylinder / 512 + 8)},
+                 {"queue/logical_block_size", "512"}});
+    kernel.Disk("nvme0n1", "pci0000:00/0000:00:04.0/nvme/nvme0",
+                {{"device/model", "QEMU NVMe Ctrl  "}, {"device/serial", "NVME-1  "}});
+    kernel.Disk("loop10", "virtual", {{"loop/backing_file", "/tmp/10.img"}});
+    kernel.Disk("loop2", "virtual", {{"loop/backing_file", "/tmp/2.img"}});
+    for (const char* name : {"loop1", "zram0", "ram0"}) kernel.Disk(name, "virtual");
+    kernel.Disk("sr0", scsi);
 
     const struct {
         int type;
