@@ -52,6 +52,7 @@ inline Bytes IdentifyPage(const std::string& model, const std::string& serial, b
         for (std::size_t i = 0; i < field.second.size(); ++i)
             page[2 * field.first + (i ^ 1)] = field.second[i];
     }
+    Put(page, 164, 0x40000001, 4);  // SMART supported (word 82 bit 0), words 82-84 valid (83)
     page[510] = signature ? 0xA5 : 0;
     return signature ? Sealed(page) : page;
 }
@@ -97,8 +98,8 @@ inline SimDevice AtaDisk(const Bytes& data = AttributePage(QemuAttributes()),
 
 inline Bytes NvmeLog(int criticalWarning, int spare, int used = 0) {
     Bytes page(512, 0);
-    Put(page, 0, criticalWarning | 323 << 8 | spare << 24, 4);  // 323 K: 50 °C
-    Put(page, 4, 10 | used << 8, 2);                            // spare threshold 10 %
+    // 323 K: 50 °C; spare threshold 10 %.
+    Put(page, 0, criticalWarning | 323 << 8 | spare << 24 | (10ull | used << 8) << 32, 6);
     return page;
 }
 

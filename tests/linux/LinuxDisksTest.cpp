@@ -33,9 +33,7 @@ using namespace platform;
 // folder, every /dev node the one fake device, whose SG_IO requests `sg` answers.
 
 struct SgReply {
-    int error = 0;  // errno of a refused request
-    std::uint8_t status = 0;
-    std::uint16_t host = 0;
+    int error = 0, status = 0, host = 0;  // error: errno of a refused request
     Bytes sense, data;
 };
 
@@ -114,20 +112,14 @@ Bytes Descriptor(std::uint8_t key, std::uint8_t status, std::uint8_t mid = 0x4F,
     return {0x72, key, 0, 0x1D, 0, 0, 0,   14, 0x09, 12,   0,
             4,    0,   1, 0,    1, 0, mid, 0,  high, 0xA0, status};
 }
-Bytes Fixed(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq, std::uint8_t status) {
-    return {0x70, 0, key, 4, status, 0xA0, 1, 10, 0, 1, 0x4F, 0xC2, asc, ascq, 0, 0, 0, 0};
+Bytes Fixed(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq, std::uint8_t status,
+            std::uint8_t mid = 0x4F, std::uint8_t high = 0xC2) {
+    return {0x70, 0, key, 4, status, 0xA0, 1, 10, 0, 1, mid, high, asc, ascq, 0, 0, 0, 0};
 }
 const auto Data = [](const Bytes& data) { return SgReply{0, 0, 0, {}, data}; };
 const auto Check = [](const Bytes& sense, const Bytes& data = {}) {
     return SgReply{0, 2, 0, sense, data};
 };
-
-Bytes Identify(bool smart) {
-    Bytes id = IdentifyPage("OVRA SATA DISK", "OVRA-SATA-0001", false);
-    id[164] = smart ? 1 : 0;  // word 82 bit 0
-    id[167] = 0x40;           // word 83: words 82-84 valid
-    return id;
-}
 
 // An AHCI SATA disk answering the ATA commands by SMART feature, or ECh for IDENTIFY.
 class LinuxAta : public ::testing::Test {
@@ -140,9 +132,10 @@ protected:
         };
     }
     FakeKernel kernel;
-    std::map<std::uint8_t, SgReply> answers = {{0xEC, Data(Identify(true))},
-                                               {0xD0, Data(AttributePage(QemuAttributes()))},
-                                               {0xD1, Data(QemuThresholds())}};
+    std::map<std::uint8_t, SgReply> answers = {
+        {0xEC, Data(IdentifyPage("OVRA SATA DISK", "OVRA-SATA-0001", false))},
+        {0xD0, Data(AttributePage(QemuAttributes()))},
+        {0xD1, Data(QemuThresholds())}};
     HddSmartInfo info;
     std::map<unsigned char, HddSmartAttr> attrs;  // filled on success only
 };
@@ -166,16 +159,20 @@ TEST_F(LinuxAta, RequestsAsAtaPassThroughRepliesInWindowsLayout) {
     EXPECT_EQ(reply, layout);
 
     // RETURN STATUS: the registers of the sense data reach the verdict.
-    answers[0xDA] = Check(Descriptor(1, 0x50, 0xF4, 0x2C));  // the failing signature
-    DiskHealth health;
-    ASSERT_EQ(ReadDiskHealth(0, health), 0);
-    EXPECT_EQ(health.selfAssessment, DiskHealth::Failed);
+    DiskHealth health;  // the failing signature, in either sense format
+    for (const Bytes& s : {Descriptor(1, 0x50, 0xF4, 0x2C), Fixed(1, 0, 0x1D, 0x50, 0xF4, 0x2C)}) {
+        answers[0xDA] = Check(s);
+        ASSERT_EQ(ReadDiskHealth(0, health), 0);
+        EXPECT_EQ(health.selfAssessment, DiskHealth::Failed);
+    }
     // Non-data, CK_COND so that the registers come back.
     const Bytes status = {0x85, 0x06, 0x20, 0, 0xDA, 0, 1, 0, 1, 0, 0x4F, 0, 0xC2, 0xA0, 0xB0, 0};
     EXPECT_NE(std::find(kernel.cdbs.begin(), kernel.cdbs.end(), status), kernel.cdbs.end());
 }
 
 TEST_F(LinuxAta, DeviceAnswersBecomeTheLibrarysCodes) {
+    Bytes noSmart = answers[0xEC].data;
+    noSmart[164] = 0;  // word 82 bit 0
     const struct {
         const char* name;
         std::uint8_t at;
@@ -183,10 +180,11 @@ TEST_F(LinuxAta, DeviceAnswersBecomeTheLibrarysCodes) {
         int result;
     } cases[] = {
         {"no SG_IO (virtio, loop, NVMe)", 0xEC, {ENOTTY, 0, 0, {}, {}}, 127},
-        {"no SMART feature set", 0xEC, Data(Identify(false)), 127},
+        {"no SMART feature set", 0xEC, Data(noSmart), 127},
         {"SCSI disk refuses the opcode", 0xEC, Check(Fixed(5, 0x20, 0, 0)), 127},
         {"registers in fixed sense, no error", 0xD8, Check(Fixed(1, 0, 0x1D, 0x50)), 0},
         {"ENABLE aborted, registers in fixed sense", 0xD8, Check(Fixed(0x0B, 0, 0x1D, 0x51)), 127},
+        {"ENABLE refused, sense without registers", 0xD8, Check(Fixed(5, 0x20, 0, 0)), 127},
         {"registers in descriptor sense, no error", 0xD1,
          Check(Descriptor(1, 0x50), QemuThresholds()), 0},
         {"threshold page aborted", 0xD1, Check(Descriptor(0x0B, 0x51)), 105},

@@ -102,14 +102,13 @@ unsigned char Record(int command, unsigned int, void* data) {
 }
 
 // The module's FormatEx, called as the formatter calls it; its callback reports recorded.
-void FormatThroughModule(const std::wstring& root, std::wstring fileSystem, std::wstring label) {
+void FormatThroughModule(std::wstring root, std::wstring fileSystem, std::wstring label) {
     g_commands.clear();
     platform::Module module = Sys().LoadLibraryW(L"fmifs.dll");
     ASSERT_NE(module, nullptr);
     auto formatEx =
         reinterpret_cast<storage::FormatExFunction>(Sys().GetProcAddress(module, "FormatEx"));
-    std::wstring path(root);
-    formatEx(&path[0], storage::kFmifsFixedMedia, &fileSystem[0], &label[0], 1, 0, &Record);
+    formatEx(&root[0], storage::kFmifsFixedMedia, &fileSystem[0], &label[0], 1, 0, &Record);
     Sys().FreeLibrary(module);
 }
 

@@ -13,8 +13,7 @@ namespace {
 
 TEST(OvractlTest, CommandsInTurn) {
     testing_support::ScratchDir scratch("ovractl-test");
-    const std::string db = scratch.Utf8Path("events.db");
-    const std::string lines = scratch.Utf8Path("events.jsonl");
+    const std::string db = scratch.Utf8Path("events.db"), lines = scratch.Utf8Path("events.jsonl");
     std::ofstream(scratch.Path("events.jsonl"), std::ios::binary)
         << "{\"time\":1700000000000,\"Camera\":3,\"Msg\":\"it's\"}\n"
         << "{\"Camera\":\"x\",\"Msg\":\"bad value\"}\nnot json\n"
@@ -35,6 +34,7 @@ TEST(OvractlTest, CommandsInTurn) {
         {{"log", "info", db}, 0, "Level   TINYINT"},  // unsigned columns read back signed
         {{"log", "import", db, lines, "--batch", "2"}, 0, "imported 2 records"},
         {{"log", "search", db, "--eq", "Camera=5"}, 0, "1 record(s)"},
+        {{"log", "search", db, "--between", "Camera=4..9"}, 0, "1 record(s)"},
         {{"log", "count", db, "--where", "where Camera >= 3"}, 0, "\n3\n"},
         {{"log", "retention", db, "--minutes", "0", "--run", "--batch-size", "1", "--reclaim"},
          0,
