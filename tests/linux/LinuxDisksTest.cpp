@@ -158,8 +158,9 @@ TEST_F(LinuxAta, RequestsAsAtaPassThroughRepliesInWindowsLayout) {
     EXPECT_EQ(returned, 528u);
     EXPECT_EQ(reply, layout);
 
-    // RETURN STATUS: the registers of the sense data reach the verdict.
-    DiskHealth health;  // the failing signature, in either sense format
+    // RETURN STATUS: the failing signature in the sense data's registers, in either format,
+    // reaches the verdict.
+    DiskHealth health;
     for (const Bytes& s : {Descriptor(1, 0x50, 0xF4, 0x2C), Fixed(1, 0, 0x1D, 0x50, 0xF4, 0x2C)}) {
         answers[0xDA] = Check(s);
         ASSERT_EQ(ReadDiskHealth(0, health), 0);
