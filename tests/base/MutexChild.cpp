@@ -12,8 +12,7 @@ int main(int argc, char** argv) {
     const bool held = mutex.Lock(0) != 0;
     std::printf("%s\n", held ? "locked" : "busy");
     std::fflush(stdout);
-    while (std::getchar() != EOF) {
-    }
+    while (std::getchar() != EOF) continue;
     if (held) mutex.Unlock();
     return held ? 0 : 1;
 }

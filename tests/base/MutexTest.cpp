@@ -39,8 +39,8 @@ std::string StartHolder(ChildProcess& child, const std::wstring& name) {
 TEST(Mutex, OwnedByOneThreadAndReentrantForIt) {
     const std::wstring name = UniqueName(L"threads");
     Mutex mutex(name.c_str()), sameName(name.c_str());
-    ASSERT_NE(mutex.Lock(0), 0);
-    EXPECT_NE(mutex.Lock(0), 0);                    // the holder may take it again
+    ASSERT_EQ(mutex.Lock(0), 1);
+    EXPECT_EQ(mutex.Lock(0), 1);                    // the holder may take it again
     EXPECT_EQ(LockFromAnotherThread(sameName), 0);  // two objects of one name exclude each other
     mutex.Unlock();
     EXPECT_EQ(LockFromAnotherThread(mutex), 0);  // still held once
@@ -56,7 +56,7 @@ TEST(Mutex, SharedWithAnotherProcessEvenWhenItsHolderDies) {
     EXPECT_EQ(mutex.Lock(0), 0);
     child.Kill();
     child.Wait();
-    ASSERT_NE(mutex.Lock(0), 0);  // abandoned: ours now
+    ASSERT_EQ(mutex.Lock(0), 1);  // abandoned: ours now
     ChildProcess second;
     EXPECT_EQ(StartHolder(second, name), "busy");
     second.CloseInput();

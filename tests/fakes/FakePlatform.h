@@ -50,10 +50,7 @@ struct FakeModule {
 // INFINITE, and waits whose objects are signalled, behave as usual.
 class WaitGate {
 public:
-    std::uint64_t Entered() const {
-        Lock lock(m_mutex);
-        return m_enteredCount;
-    }
+    std::uint64_t Entered() const { return Lock(m_mutex), m_enteredCount; }
     // Blocks until at least `count` gated waits have been entered; false after `limitMs`.
     bool AwaitEntered(std::uint64_t count, unsigned int limitMs = 10000) const {
         std::unique_lock<std::mutex> lock(m_mutex);
@@ -97,8 +94,6 @@ private:
 
 class FakePlatform : public platform::PlatformWrapper {
 public:
-    static const std::int64_t kAnyRequest = -1;
-
     FakePlatform() : PlatformWrapper(platform::DefaultPlatform()) {}
     ~FakePlatform() override {
         if (m_gate.m_event) Target().CloseHandle(m_gate.m_event);
@@ -115,20 +110,14 @@ public:
         Hold(), m_volumes[root] = volume;
     }
     void RemoveVolume(const std::wstring& root) { Hold(), m_volumes.erase(root); }
-    FakeVolume* Volume(const std::wstring& root) {  // null when absent
-        Lock lock(m_mutex);
-        auto it = m_volumes.find(root);
-        return it == m_volumes.end() ? nullptr : &it->second;
-    }
     void AddModule(const std::wstring& path, const FakeModule& module) {
         Hold(), m_modules[path].module = module;
     }
-    // Successful loads and frees of one library; LoadedModuleCount: those loaded and not freed.
+    // Successful loads and frees of one library (of all for an empty path); LoadedModuleCount:
+    // those of all libraries loaded and not freed.
     int LoadCount(const std::wstring& path) const { return Count(path, &ModuleEntry::loads); }
     int FreeCount(const std::wstring& path) const { return Count(path, &ModuleEntry::frees); }
-    int LoadedModuleCount(const std::wstring& path = L"") const {
-        return Count(path, &ModuleEntry::loads) - Count(path, &ModuleEntry::frees);
-    }
+    int LoadedModuleCount() const { return LoadCount(L"") - FreeCount(L""); }
 
     // --- clock
     void SetTime(long long time) { Hold(), m_time = time; }
@@ -146,17 +135,12 @@ public:
     }
     void ClearCalls() { Hold(), m_calls.clear(); }
 
-    // --- faults: the `nth` call (1-based, counted from now) of `name` fails with `error`; with
-    // `request`, only DeviceIoControl calls of that request code count. FailAlways fails every
-    // such call.
-    void FailCall(const std::string& name, int nth, std::uint32_t error,
-                  std::int64_t request = kAnyRequest) {
-        Hold(), m_faults.push_back({name, request, nth - 1, error});
+    // --- faults: the `nth` call (1-based, counted from now) of `name` fails with `error`;
+    // FailAlways fails every such call.
+    void FailCall(const std::string& name, int nth, std::uint32_t error) {
+        Hold(), m_faults.push_back({name, nth - 1, error});
     }
-    void FailAlways(const std::string& name, std::uint32_t error,
-                    std::int64_t request = kAnyRequest) {
-        FailCall(name, 0, error, request);
-    }
+    void FailAlways(const std::string& name, std::uint32_t error) { FailCall(name, 0, error); }
 
     // --- waits
     WaitGate& Gate() { return m_gate; }
@@ -207,9 +191,9 @@ public:
         return 1;
     }
     std::uint32_t GetDriveTypeW(const wchar_t* rootPath) override {
+        std::uint32_t type = 1;  // DRIVE_NO_ROOT_DIR
         if (Refused("GetDriveTypeW", Text(rootPath))) return 0;
-        const FakeVolume* volume = Volume(Text(rootPath));
-        return volume ? volume->driveType : 1;  // 1: DRIVE_NO_ROOT_DIR
+        return OnVolume(rootPath, [&](FakeVolume& volume) { type = volume.driveType; }), type;
     }
     int GetVolumeInformationW(const wchar_t* rootPath, wchar_t* label, std::uint32_t labelSize,
                               std::uint32_t* serial, std::uint32_t* maxLength, std::uint32_t* flags,
@@ -240,14 +224,10 @@ public:
         if (Refused("SetVolumeLabelW", Text(rootPath) + L"|" + Text(label))) return 0;
         return OnVolume(rootPath, [&](FakeVolume& volume) { volume.label = Text(label); });
     }
-    std::vector<std::wstring> VolumeRoots() override {  // the letters and other fake roots
+    std::vector<std::wstring> VolumeRoots() override {  // the drive letters, as on Windows
         std::vector<std::wstring> roots;
         for (wchar_t letter = L'A'; letter <= L'Z'; ++letter)
             roots.push_back({letter, L':', L'\\'});
-        Lock lock(m_mutex);
-        for (const auto& volume : m_volumes)
-            if (!(volume.first.size() == 3 && volume.first[1] == L':'))
-                roots.push_back(volume.first);
         return roots;
     }
     Module LoadLibraryW(const wchar_t* path) override {
@@ -276,9 +256,6 @@ public:
         // Freed more often than loaded is as wrong as an unknown module.
         if (!entry || entry->loads == entry->frees) return Fail(platform::kErrorInvalidHandle, 0);
         return ++entry->frees, 1;
-    }
-    int ResetEvent(Handle event) override {
-        return Refused("ResetEvent") ? 0 : Target().ResetEvent(event);
     }
     std::uint32_t WaitForMultipleObjects(std::uint32_t count, const Handle* handles, int waitAll,
                                          std::uint32_t milliseconds) override {
@@ -317,7 +294,6 @@ private:
     };
     struct FaultRule {
         std::string name;
-        std::int64_t request;
         int remaining;  // matching calls before the failing one; -1: every call
         std::uint32_t error;
     };
@@ -333,10 +309,7 @@ private:
     }
     static std::wstring Text(const wchar_t* text) { return text ? text : L""; }
     static void CopyText(const std::wstring& text, wchar_t* buffer, std::uint32_t size) {
-        if (!buffer || size == 0) return;
-        const std::size_t n = text.size() < size - 1 ? text.size() : size - 1;
-        std::wmemcpy(buffer, text.data(), n);
-        buffer[n] = L'\0';
+        if (buffer && size) std::wcsncpy(buffer, text.c_str(), size - 1), buffer[size - 1] = 0;
     }
     // A guard of m_mutex for one full expression: `Hold(), m_field = value;`.
     Lock Hold() const { return Lock(m_mutex); }
@@ -351,18 +324,14 @@ private:
         m_calls.push_back({name, std::move(text), std::move(args), std::move(input)});
         const Call& made = m_calls.back();
         for (auto it = m_faults.begin(); it != m_faults.end(); ++it) {
-            if (it->name != made.name ||
-                (it->request != kAnyRequest &&
-                 (made.args.empty() || made.args[0] != static_cast<std::uint64_t>(it->request))))
-                continue;
-            if (it->remaining > 0 && it->remaining--) continue;
+            if (it->name != made.name || (it->remaining > 0 && it->remaining--)) continue;
             const std::uint32_t error = it->error;
             if (it->remaining == 0) m_faults.erase(it);  // a single failure: used up
             return Fail(error, true);
         }
         return false;
     }
-    // Runs `act` on the volume at `root` (under the lock); without one, fails when `strict`.
+    // Runs `act` on the volume at `root` (under the lock); fails without one.
     template <typename Act>
     int OnVolume(const wchar_t* root, Act act) {
         Lock lock(m_mutex);

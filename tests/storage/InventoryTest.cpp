@@ -11,8 +11,7 @@ namespace {
 using fakes::PhysicalDrivePath;
 using fakes::VolumePath;
 using Args = std::vector<std::uint64_t>;
-
-const std::size_t kUnknownDisk = static_cast<std::size_t>(-1);
+using Physical = StoragePhysicalDrive;
 
 class Inventory : public ::testing::Test {
 protected:
@@ -50,8 +49,13 @@ TEST_F(Inventory, PhysicalDisksAreKeyedByNumberWithTheirDescriptorAndGeometry) {
     EXPECT_EQ(disk.name, L"keep");
     ASSERT_EQ(drives.GetDrive(0, disk), 0);
     EXPECT_EQ(disk.type, 2);
-    EXPECT_EQ(disk.vendorId + L"|" + disk.productId + L"|" + disk.serialNumber,
-              L"ATA     |  Padded  |S0");
+    std::wstring fields;  // through the getters, which answer for known disks only
+    for (auto get : {&Physical::GetDriveName, &Physical::GetDriveVendorId,
+                     &Physical::GetDriveProductId, &Physical::GetDriveSerialNumber}) {
+        EXPECT_EQ((drives.*get)(0, text) * 10 + (drives.*get)(1, text), 10);
+        fields += text + L"|";
+    }
+    EXPECT_EQ(fields, L"Disk0|ATA     |  Padded  |S0|");
     ASSERT_EQ(drives.GetDrive(2, disk), 0);
     EXPECT_EQ(disk.type + disk.serialNumber.size(), 3u);  // not inherited from the disk before
     EXPECT_EQ(drives.GetDriveSize(2), 1500000ull * 255 * 63 * 4096);  // needs 64 bits
@@ -88,7 +92,7 @@ TEST_F(Inventory, VolumesHoldWhatTheSystemAnswers) {
     EXPECT_EQ(drives.GetDriveVolumeName(L"E:\\", text), 1);
     EXPECT_EQ(text, L"");
     // The disk number is known only for exactly one extent.
-    const std::size_t disks[] = {0, 3, 2, kUnknownDisk, kUnknownDisk, kUnknownDisk, kUnknownDisk};
+    const std::size_t none = std::size_t(-1), disks[] = {0, 3, 2, none, none, none, none};
     for (int i = 0; i < 7; ++i)
         EXPECT_EQ(drives.GetDriveIndexFromRoot(std::wstring(1, L"CDHEFGJ"[i]) + L":\\"), disks[i]);
 
@@ -147,14 +151,14 @@ TYPED_TEST(BothInventories, UpdateReplacesTheSnapshotAndDriveTypesKeepKnownCodes
     EXPECT_EQ(drives.GetDriveCount(), 0u);
     EXPECT_TRUE(fake.Calls().empty());
     drives.Update();
-    const TypeParam copy(drives);
+    TypeParam copy(drives), assigned;
+    assigned = drives;
     fake.RemoveDevice(PhysicalDrivePath(0));
     fake.RemoveVolume(L"A:\\");
     drives.Update();
-    EXPECT_EQ(drives.GetDriveCount() + copy.GetDriveCount(), 3u);
-    fake.AddVolume(L"Q:\\", {});
+    EXPECT_EQ(drives.GetDriveCount() + copy.GetDriveCount() + assigned.GetDriveCount(), 5u);
     for (std::uint32_t type = 0; type <= 8; ++type) {
-        fake.Volume(L"Q:\\")->driveType = type;
+        fake.AddVolume(L"Q:\\", {L"", L"NTFS", 0, 0, 0, type});
         EXPECT_EQ(drives.GetDriveTypeW(L"Q:\\"), type <= 6 ? static_cast<int>(type) : 0) << type;
     }
 }

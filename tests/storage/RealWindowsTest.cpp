@@ -45,11 +45,9 @@ TEST(RealWindows, FormatterUsesTheTestLibraryOnTheCallingThread) {
     ASSERT_NE(controlOf, nullptr) << "fmifs.dll is not the test library: refusing to format";
     TestFmifsControl* control = controlOf();
     *control = TestFmifsControl{};
-    control->progress[0] = 25;
-    control->progressCount = control->completion = control->formatCount = 1;
-    std::wcsncpy(control->formatNames[0], L"FAT32", 15);
-    control->formatLatest[0] = 1;
-    storage_test::FormatObserver observer;
+    control->progress = 25;
+    std::wcscpy(control->format, L"FAT32");
+    storage_test::FormatObserver observer;  // outlives the formatter, whose end clears it
     StorageFormatter::SetObserver(&observer);
     StorageFormatter formatter;
     EXPECT_EQ(formatter.Format(L"C:\\", 5, L"Label", 1, StorageFormatter::ClusterSize4K), 0);
@@ -61,7 +59,6 @@ TEST(RealWindows, FormatterUsesTheTestLibraryOnTheCallingThread) {
     std::deque<int> codes;
     EXPECT_EQ(formatter.GetUsableFileSystem(codes), 0);
     EXPECT_EQ(codes, std::deque<int>{3});
-    StorageFormatter::SetObserver(nullptr);
     ::FreeLibrary(library);
 }
 

@@ -16,21 +16,13 @@ extern char** environ;
 namespace Ovra {
 namespace testing_support {
 
-std::string ExecutableDir() {
+std::string HelperProgram(const std::string& name) {
     std::wstring dir;
     GetModuleDir(dir);
 #if defined(_WIN32)
-    return tcs_to_mbs(dir) + "\\";
+    return tcs_to_mbs(dir) + "\\" + name + ".exe";
 #else
-    return tcs_to_utf8(dir) + "/";
-#endif
-}
-
-std::string HelperProgram(const std::string& name) {
-#if defined(_WIN32)
-    return ExecutableDir() + name + ".exe";
-#else
-    return ExecutableDir() + name;
+    return tcs_to_utf8(dir) + "/" + name;
 #endif
 }
 
@@ -71,11 +63,11 @@ static std::wstring Quote(const std::wstring& arg) {
 
 bool ChildProcess::Start(const std::string& program, const std::vector<std::string>& args) {
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    HANDLE childIn = nullptr, childOut = nullptr, input = nullptr, output = nullptr;
-    if (!::CreatePipe(&childIn, &input, &inherit, 0)) return false;
-    if (!::CreatePipe(&output, &childOut, &inherit, 0)) return false;
-    ::SetHandleInformation(input, HANDLE_FLAG_INHERIT, 0);
-    ::SetHandleInformation(output, HANDLE_FLAG_INHERIT, 0);
+    HANDLE childIn = nullptr, childOut = nullptr;
+    if (!::CreatePipe(&childIn, &m_input, &inherit, 0)) return false;
+    if (!::CreatePipe(&m_output, &childOut, &inherit, 0)) return false;
+    ::SetHandleInformation(m_input, HANDLE_FLAG_INHERIT, 0);
+    ::SetHandleInformation(m_output, HANDLE_FLAG_INHERIT, 0);
     std::wstring command = Quote(mbs_to_tcs(program));
     for (const std::string& arg : args) command += L" " + Quote(mbs_to_tcs(arg));
     STARTUPINFOW startup{};
@@ -89,8 +81,6 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
                                &startup, &info);
     ::CloseHandle(childIn);
     ::CloseHandle(childOut);
-    m_input = input;
-    m_output = output;
     if (!ok) return false;
     ::CloseHandle(info.hThread);
     m_process = info.hProcess;

@@ -40,8 +40,6 @@ private:
     std::string m_buffer;
 };
 
-// The folder of the running test executable, with a trailing separator.
-std::string ExecutableDir();
 // The path of a helper program built beside the tests ("name" plus ".exe" on Windows).
 std::string HelperProgram(const std::string& name);
 

@@ -25,11 +25,10 @@ public:
     void Record(Args... args) {
         std::unique_lock<std::mutex> lock(m_mutex);
         m_calls.emplace_back(args...);
-        const Entry call = m_calls.back();
         const auto hook = m_hook;
         m_changed.notify_all();
         lock.unlock();
-        if (hook) hook(call);
+        if (hook) hook(Entry(args...));
     }
     // Blocks until `count` calls arrived; false after ten seconds (a hang, not a timing).
     bool AwaitCalls(std::size_t count) const {

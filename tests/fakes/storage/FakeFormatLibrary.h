@@ -1,22 +1,19 @@
 #pragma once
 
 // A simulated formatting library (fmifs.dll) for FakePlatform: its entry points are plain
-// functions whose behaviour the test scripts and whose calls it records. One instance at a time.
+// functions whose behaviour the test scripts and whose calls it records. One instance at a time;
+// the formatter calls it on the thread that formats, so the records need no lock.
 
 #include "tests/fakes/FakePlatform.h"
 
 #include <cwchar>
 #include <functional>
+#include <tuple>
 
 namespace Ovra::fakes {
 
-struct FormatExCall {
-    std::wstring root;
-    int mediaCode;
-    std::wstring fileSystem, label;
-    int quick;
-    unsigned int clusterSize;
-};
+// Root, media code, file system, label, quick flag and cluster size.
+using FormatExCall = std::tuple<std::wstring, int, std::wstring, std::wstring, int, unsigned>;
 
 class FakeFormatLibrary {
 public:
@@ -25,16 +22,12 @@ public:
 
     FakeFormatLibrary() { Current() = this; }
     ~FakeFormatLibrary() { Current() = nullptr; }
-    FakeFormatLibrary(const FakeFormatLibrary&) = delete;
-    FakeFormatLibrary& operator=(const FakeFormatLibrary&) = delete;
 
-    // The library's symbols, but for the one named `missing`.
-    FakeModule Module(const std::string& missing = "") const {
-        FakeModule module{{{"FormatEx", reinterpret_cast<void*>(&FormatEx)},
-                           {"EnableVolumeCompression", reinterpret_cast<void*>(&Compress)},
-                           {"QueryAvailableFileSystemFormat", reinterpret_cast<void*>(&Query)}}};
-        module.symbols.erase(missing);
-        return module;
+    // The library's symbols.
+    FakeModule Module() const {
+        return {{{"FormatEx", reinterpret_cast<void*>(&FormatEx)},
+                 {"EnableVolumeCompression", reinterpret_cast<void*>(&Compress)},
+                 {"QueryAvailableFileSystemFormat", reinterpret_cast<void*>(&Query)}}};
     }
 
     // Script, set before formatting: FormatEx calls back with each (command, value) in turn (the
@@ -45,14 +38,9 @@ public:
     // QueryAvailableFileSystemFormat lists these names with their latest-version flags.
     std::vector<std::pair<std::wstring, bool>> formats;
 
-    std::vector<FormatExCall> FormatCalls() const {
-        Lock lock(m_mutex);
-        return m_calls;
-    }
-    std::vector<int> CallbackResults() const {  // what the formatter's callback answered
-        Lock lock(m_mutex);
-        return m_callbackResults;
-    }
+    std::vector<FormatExCall> FormatCalls() const { return m_calls; }
+    // What the formatter's callback answered.
+    std::vector<int> CallbackResults() const { return m_callbackResults; }
 
 private:
     using Callback = unsigned char (*)(int command, unsigned int subAction, void* data);
@@ -64,9 +52,7 @@ private:
     static void FormatEx(wchar_t* root, int mediaCode, wchar_t* fileSystem, wchar_t* label,
                          int quick, unsigned int clusterSize, Callback callback) {
         FakeFormatLibrary& self = *Current();
-        self.Locked([&] {
-            self.m_calls.push_back({root, mediaCode, fileSystem, label, quick, clusterSize});
-        });
+        self.m_calls.emplace_back(root, mediaCode, fileSystem, label, quick, clusterSize);
         for (const auto& report : self.reports) {
             if (report.first == kRunHook) {
                 self.hook();
@@ -74,8 +60,8 @@ private:
             }
             unsigned int percent = report.second;
             unsigned char flag = static_cast<unsigned char>(report.second);
-            const int answer = callback(report.first, 0, report.first ? &flag : (void*)&percent);
-            self.Locked([&] { self.m_callbackResults.push_back(answer); });
+            self.m_callbackResults.push_back(
+                callback(report.first, 0, report.first ? &flag : (void*)&percent));
         }
     }
     static unsigned char Compress(wchar_t*, unsigned short) { return 0; }
@@ -84,18 +70,10 @@ private:
         const auto& formats = Current()->formats;
         if (index >= formats.size()) return 0;
         std::wcsncpy(name, formats[index].first.c_str(), 255);
-        *major = 1;
-        *minor = 2;
+        *major = *minor = 1;  // the formatter passes one variable for both
         *latest = formats[index].second ? 1 : 0;
         return 1;
     }
-    template <typename F>
-    void Locked(F act) {
-        Lock lock(m_mutex);
-        act();
-    }
-
-    mutable std::mutex m_mutex;
     std::vector<FormatExCall> m_calls;
     std::vector<int> m_callbackResults;
 };

@@ -18,19 +18,15 @@ __declspec(dllexport) TestFmifsControl* OvraTestFmifsControl() {
     return &g_control;
 }
 
-__declspec(dllexport) void FormatEx(wchar_t* root, int mediaCode, wchar_t* fileSystem,
-                                    wchar_t* label, int, unsigned int clusterSize,
-                                    Callback callback) {
-    std::wcsncpy(g_control.root, root, 63);
-    g_control.mediaCode = mediaCode;
+__declspec(dllexport) void FormatEx(wchar_t*, int, wchar_t* fileSystem, wchar_t* label, int,
+                                    unsigned int clusterSize, Callback callback) {
     std::wcsncpy(g_control.fileSystem, fileSystem, 31);
     std::wcsncpy(g_control.label, label ? label : L"", 63);
     g_control.clusterSize = clusterSize;
     g_control.callerThread = ::GetCurrentThreadId();
-    for (int i = 0; i < g_control.progressCount && i < 16; ++i)
-        callback(0, 0, &g_control.progress[i]);
-    unsigned char succeeded = g_control.completion ? 1 : 0;
-    if (g_control.completion >= 0) callback(11, 0, &succeeded);
+    callback(0, 0, &g_control.progress);
+    unsigned char succeeded = 1;
+    callback(11, 0, &succeeded);
 }
 
 __declspec(dllexport) unsigned char EnableVolumeCompression(wchar_t*, unsigned short) {
@@ -42,11 +38,9 @@ __declspec(dllexport) unsigned char QueryAvailableFileSystemFormat(unsigned int 
                                                                    unsigned char* majorVersion,
                                                                    unsigned char* minorVersion,
                                                                    unsigned char* latest) {
-    if (static_cast<int>(index) >= g_control.formatCount || index >= 8) return 0;
-    std::wcsncpy(name, g_control.formatNames[index], 15);
-    *majorVersion = 1;
-    *minorVersion = 0;
-    *latest = g_control.formatLatest[index];
+    if (index > 0) return 0;
+    std::wcsncpy(name, g_control.format, 15);
+    *majorVersion = *minorVersion = *latest = 1;
     return 1;
 }
 

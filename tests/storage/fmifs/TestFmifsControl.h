@@ -5,18 +5,12 @@
 // nothing.
 
 struct TestFmifsControl {
-    // Script: FormatEx reports each progress value, then completion (1 success, 0 failure,
-    // -1 none). QueryAvailableFileSystemFormat lists `formatCount` formats.
-    unsigned int progress[16];
-    int progressCount;
-    int completion;
-    wchar_t formatNames[8][16];
-    unsigned char formatLatest[8];
-    int formatCount;
+    // Script: FormatEx reports `progress`, then success; QueryAvailableFileSystemFormat lists
+    // `format` alone, as the latest version.
+    unsigned int progress;
+    wchar_t format[16];
 
     // Record of the last FormatEx call.
-    wchar_t root[64];
-    int mediaCode;
     wchar_t fileSystem[32];
     wchar_t label[64];
     unsigned int clusterSize;
