@@ -3,34 +3,25 @@
 #include <Ovra/TimeSyncService.h>
 #include <gtest/gtest.h>
 
-#include "tests/fakes/FakePlatform.h"
 #include "tests/fakes/timesync/ScriptedNtp.h"
-#include "tests/fakes/timesync/TimeObserver.h"
 
 #include <climits>
-#include <cwchar>
 #include <future>
-#include <list>
-#include <thread>
 
 namespace Ovra {
 namespace {
 
 using fakes::NtpLibraryPath;
-using Notifications = std::vector<std::tuple<int, long long, std::wstring>>;
-using Names = std::vector<std::wstring>;
-using Timeouts = std::vector<std::uint64_t>;
-using Times = std::vector<long long>;
-const std::uint64_t H = 3600000, P = 10000;  // the default period and the pause
-const long long kT = 1700000123456LL;
-const int kU = fakes::ScriptedNtp::kUnscripted;
-
 using Observer = fakes::TimeObserver;
+using Calls = std::vector<Observer::Entry>;
+using Codes = std::vector<int>;
+using Names = std::vector<std::wstring>;
+using Times = std::vector<long long>;
+const long long kT = 1700000123456LL;
 
 struct ProbeService : TimeSyncService {
     ~ProbeService() override { StopThread(kInfinite, 1); }
     using TimeSyncService::GetNetworkTime;
-    using TimeSyncService::SetSystemTime;
 };
 
 struct ClockFake : fakes::FakePlatform {
@@ -50,8 +41,8 @@ struct Rig {
     }
     static fakes::ScriptedNtp& Ntp() { return fakes::ScriptedNtp::Instance(); }
     // The time-outs of the worker's waits on its handle pairs, in order.
-    Timeouts WaitTimeouts() const {
-        Timeouts timeouts;
+    std::vector<std::uint64_t> WaitTimeouts() const {
+        std::vector<std::uint64_t> timeouts;
         for (const fakes::Call& call : fake.CallsNamed("WaitForMultipleObjects"))
             if (call.args[0] == 2) timeouts.push_back(call.args[2]);
         return timeouts;
@@ -65,52 +56,39 @@ struct Rig {
 
 class TimeSyncTest : public ::testing::Test, protected Rig {};
 
-TEST_F(TimeSyncTest, LifecycleCodesAndTheLibraryHeldOnce) {
+TEST_F(TimeSyncTest, LifecycleCodesAndTheLibraryHeldOnceAlsoByCopies) {
     fake.FailCall("LoadLibraryW", 1, platform::kErrorModNotFound);
-    EXPECT_EQ(105, service.Create());
-    long long time = 5;
-    EXPECT_EQ(1, service.GetNetworkTime(L"a", time));  // no library
-    EXPECT_EQ(122, service.Start());
-    EXPECT_EQ(0, service.Create());
+    fake.FailCall("GetProcAddress", 2, platform::kErrorProcNotFound);  // looked up for every query
     Ntp().Script(L"a", 0, 42);
-    fake.FailCall("GetProcAddress", 2, platform::kErrorProcNotFound);
-    EXPECT_EQ(0, service.GetNetworkTime(L"a", time));
-    EXPECT_EQ(1, service.GetNetworkTime(L"a", time));  // looked up for every query
-    EXPECT_EQ(42, time);
-    EXPECT_EQ(116, service.Create());
-    EXPECT_EQ(0, service.Start());
-    EXPECT_EQ(120, service.Start());
+    long long time = 5;
+    const auto query = [&] { return service.GetNetworkTime(L"a", time); };
+    // In this order: not created (no library), created, then worker states.
+    EXPECT_EQ((Codes{105, 1, 122, 0, 0, 1, 116, 0, 120}),
+              (Codes{service.Create(), query(), service.Start(), service.Create(), query(), query(),
+                     service.Create(), service.Start(), service.Start()}));
     service.Stop();
     EXPECT_EQ(0, service.Start());
     service.Destroy();
+    EXPECT_FALSE(service.IsThreadRunning());
     EXPECT_EQ(122, service.Start());
-    {
-        TimeSyncService running;  // the destructor stops the worker and frees the library
-        ASSERT_EQ(0, running.Create());
-        ASSERT_EQ(0, running.Start());
-    }
-    EXPECT_EQ(NtpLibraryPath(), fake.CallsNamed("LoadLibraryW").at(0).text);
-    EXPECT_EQ((std::vector<int>{2, 2}), (std::vector<int>{fake.LoadCount(NtpLibraryPath()),
-                                                          fake.FreeCount(NtpLibraryPath())}));
-}
-
-TEST_F(TimeSyncTest, CopiesShareTheLibraryAndFreeItOnce) {
+    EXPECT_EQ(1, fake.FreeCount(NtpLibraryPath()));
+    // Copies share the library and free it once; they take the schedule along.
     ASSERT_EQ(0, service.Create());
-    Ntp().Script(L"a", 0, 42);
+    service.SetScheduleTimeServer({L"a"});
     {
-        ProbeService copy(service);
-        ProbeService assigned;
+        // Plain services: their own destructors stop their workers and free the library.
+        TimeSyncService copy(service), assigned;
         ASSERT_EQ(0, assigned.Create());
         assigned = service;  // drops its own library
         service.Destroy();
         EXPECT_EQ(116, copy.Create());
         ASSERT_EQ(0, copy.Start());  // a worker of its own, telling the same observer
-        copy.SyncTimeServerNow(L"a");
+        copy.SyncTimeServerNow();
         ASSERT_TRUE(observer.AwaitCalls(2));
         assigned.Destroy();
-        EXPECT_EQ(1, fake.FreeCount(NtpLibraryPath()));  // `copy` still holds the shared one
+        EXPECT_EQ(2, fake.FreeCount(NtpLibraryPath()));  // `copy` still holds the shared one
     }
-    EXPECT_EQ(2, fake.FreeCount(NtpLibraryPath()));
+    EXPECT_EQ(0, fake.LoadedModuleCount(NtpLibraryPath()));
     EXPECT_EQ((Times{42}), fake.ClockSets());
 }
 
@@ -120,18 +98,15 @@ TEST_F(TimeSyncTest, ClockAndZoneSettersReportTheirOutcome) {
         if (code == 0) svc->SetObserver(nullptr);  // inside its own call: nothing to wait for
     };
     fake.FailCall("SetCurTime", 1, platform::kErrorAccessDenied);
-    EXPECT_EQ(105, service.SetSystemTime(4000, L"srv"));
-    EXPECT_EQ(0, service.SetSystemTime(5000));
-    EXPECT_EQ(0, service.SetSystemTime(6000));
-    EXPECT_EQ((Notifications{
-                  {1901, 4000, L"srv"}, {105, 4000, L"srv"}, {1901, 5000, L""}, {0, 7777, L""}}),
+    fake.FailCall("SetTimeZone", 2, platform::kErrorAccessDenied);
+    const TimeZone zone{0, {}, {}, 0, {}, {}, 0, L"Europe/Berlin", 0};
+    EXPECT_EQ((Codes{105, 0, 0, 0, 105}),
+              (Codes{service.SetSystemTime(4000), service.SetSystemTime(5000),
+                     service.SetSystemTime(6000), service.SetSystemTimeZone(zone),
+                     service.SetSystemTimeZone(zone)}));
+    EXPECT_EQ((Calls{{1901, 4000, L""}, {105, 4000, L""}, {1901, 5000, L""}, {0, 7777, L""}}),
               observer.Calls());
     EXPECT_EQ((Times{7777, 6000}), fake.ClockSets());
-    TimeZone zone{};
-    std::wcsncpy(zone.keyName, L"Europe/Berlin", 127);
-    EXPECT_EQ(0, service.SetSystemTimeZone(zone));
-    fake.FailCall("SetTimeZone", 1, platform::kErrorAccessDenied);
-    EXPECT_EQ(105, service.SetSystemTimeZone(zone));
     EXPECT_EQ((Names{L"Europe/Berlin"}), fake.ZoneSets());
 }
 
@@ -141,38 +116,33 @@ TEST_F(TimeSyncTest, ClockAndZoneSettersReportTheirOutcome) {
 TEST_F(TimeSyncTest, ObserverReplacedDuringTheSequenceMissesTheResultCall) {
     Observer second;
     int doneInCall = 0;
-    std::promise<void> replaced;
-    std::thread replacer;
+    std::future<void> replacer;
     observer.onCall = [&](TimeSyncService* svc, int, long long&) {
-        replacer = std::thread([&, svc] {
+        replacer = std::async(std::launch::async, [&, svc] {
             svc->SetObserver(&second);
             EXPECT_EQ(1, doneInCall);
-            replaced.set_value();
         });
         doneInCall = 1;
     };
     // Between its two calls the sequence waits for SetObserver to return: no lock may span them.
-    fake.beforeClockSet = [&] { replaced.get_future().wait(); };
+    fake.beforeClockSet = [&] { replacer.wait(); };
     EXPECT_EQ(0, service.SetSystemTime(5000));
-    replacer.join();
-    EXPECT_EQ((Notifications{{1901, 5000, L""}}), observer.Calls());
-    EXPECT_EQ((Notifications{{0, 5000, L""}}), second.Calls());
+    EXPECT_EQ((Calls{{1901, 5000, L""}}), observer.Calls());
+    EXPECT_EQ((Calls{{0, 5000, L""}}), second.Calls());
 }
 
 // Servers are letters: A fails with 5 (storing 111), B fails with 6, C answers kT, E answers with
-// no time, F fails with 3 and its observer call leaves 9999; others are unscripted. The worker
+// no time, F fails with 3 and its observer call leaves 9999; others are unscripted (99). The worker
 // runs through `steps`, each ending in one more gated wait: 'e' lets a wait time out, 'p' requests
 // a pass over the `schedule` servers, a letter requests one attempt at that server.
 void RunWorker(const char* name, const char* schedule, const char* queued, const char* steps,
                const char* queries, const char* waits /* H an hour, P a pause */, int enabled,
-               const Times& clock, const Notifications& calls) {
+               const Times& clock, const Calls& calls) {
     SCOPED_TRACE(name);
     Rig r;
-    for (const auto& [server, code, time] :
-         {std::make_tuple(L"A", 5, 111LL), std::make_tuple(L"B", 6, 0LL),
-          std::make_tuple(L"C", 0, kT), std::make_tuple(L"E", 0, 0LL),
-          std::make_tuple(L"F", 3, 0LL)})
-        Rig::Ntp().Script(server, code, time);
+    const std::tuple<const wchar_t*, int, long long> scripts[] = {
+        {L"A", 5, 111}, {L"B", 6, 0}, {L"C", 0, kT}, {L"E", 0, 0}, {L"F", 3, 0}};
+    for (const auto& [server, code, time] : scripts) Rig::Ntp().Script(server, code, time);
     r.observer.onCall = [](TimeSyncService*, int code, long long& time) {
         if (code == 3) time = 9999;
     };
@@ -195,8 +165,8 @@ void RunWorker(const char* name, const char* schedule, const char* queued, const
         if (*s != 'e') r.service.SyncTimeServerNow(*s == 'p' ? L"" : std::wstring(1, *s));
         ASSERT_TRUE(r.fake.Gate().AwaitEntered(2 + static_cast<std::uint64_t>(s - steps)));
     }
-    Timeouts expected;
-    for (const char* w = waits; *w; ++w) expected.push_back(*w == 'H' ? H : P);
+    std::vector<std::uint64_t> expected;
+    for (const char* w = waits; *w; ++w) expected.push_back(*w == 'H' ? 3600000 : 10000);
     EXPECT_EQ(expected, r.WaitTimeouts());
     EXPECT_EQ(letters(queries), Rig::Ntp().Queries());
     EXPECT_EQ(clock, r.fake.ClockSets());
@@ -211,42 +181,37 @@ TEST(TimeSyncWorkerTest, ServesRequestsAndTheSchedule) {
               {}, {{5, 0, L"A"}, {6, 0, L"B"}});
     RunWorker("requests are served oldest first; one at a server is one attempt", "C", "XY", "ZC",
               "XYZC", "HHHHHHHH", 0, {kT},
-              {{kU, 0, L"X"}, {kU, 0, L"Y"}, {kU, 0, L"Z"}, {1901, kT, L"C"}, {0, kT, L"C"}});
+              {{99, 0, L"X"}, {99, 0, L"Y"}, {99, 0, L"Z"}, {1901, kT, L"C"}, {0, kT, L"C"}});
     RunWorker("the period passes with scheduling off; stop ends a pause", "AB", "", "ep", "A",
               "HHHP", 0, {}, {{5, 0, L"A"}});
     RunWorker("a time left by a failure call counts as obtained", "FC", "", "p", "F", "HHHH", 0,
               {9999}, {{3, 0, L"F"}, {1901, 9999, L"F"}, {0, 9999, L"F"}});
 }
 
-TEST_F(TimeSyncTest, ObserverMayStopTheServiceFromTheWorker) {
-    std::promise<void> asked;
-    observer.onCall = [&](TimeSyncService* svc, int, long long&) {
-        svc->Stop();  // cannot wait for itself: only asks
-        asked.set_value();
-    };
-    ASSERT_EQ(0, service.Create());
-    ASSERT_EQ(0, service.Start());
-    service.SyncTimeServerNow();
-    asked.get_future().wait();
-    service.Stop();  // the pause saw the request
-    EXPECT_FALSE(service.IsThreadRunning());
-    EXPECT_EQ(0, service.Start());
-}
-
-TEST_F(TimeSyncTest, SchedulePeriodsBelowTenMinutesAreIgnoredAndLongOnesDoNotOverflow) {
+// Periods below ten minutes are ignored and long ones do not overflow; an observer may stop the
+// service from the worker.
+TEST_F(TimeSyncTest, SchedulePeriodsAndAStopAskedFromTheWorker) {
     std::list<std::wstring> servers;
     service.GetScheduleTimeServer(servers);
     EXPECT_EQ(std::list<std::wstring>{L"pool.ntp.org"}, servers);  // the default
     for (const long long minutes : {10LL, 9LL, -5LL}) service.SetScheduleTime(minutes);
+    std::promise<void> asked;
+    observer.onCall = [&](TimeSyncService* svc, int, long long&) {
+        if (observer.Count() == 2) svc->Stop(), asked.set_value();  // cannot wait: only asks
+    };
     ASSERT_EQ(0, service.Create());
     ASSERT_EQ(0, service.Start());
     ASSERT_TRUE(fake.Gate().AwaitEntered(1));
     service.SetScheduleTime(LLONG_MAX);  // from the next wait
     service.SyncTimeServerNow(L"x");
-    service.SyncTimeServerNow(L"y");  // served after a wait with the new period
-    ASSERT_TRUE(observer.AwaitCalls(2));
-    const Timeouts timeouts = WaitTimeouts();
-    EXPECT_EQ((Timeouts{600000u, 0xFFFFFFFFu}), Timeouts(timeouts.begin(), timeouts.begin() + 2));
+    service.SyncTimeServerNow();  // a pass, served after a wait with the new period
+    asked.get_future().wait();
+    service.Stop();  // the pause after the failure saw the request
+    EXPECT_FALSE(service.IsThreadRunning());
+    EXPECT_EQ(0, service.Start());
+    const std::vector<std::uint64_t> timeouts = WaitTimeouts();
+    EXPECT_EQ((std::vector<std::uint64_t>{600000u, 0xFFFFFFFFu}),
+              std::vector<std::uint64_t>(timeouts.begin(), timeouts.begin() + 2));
 }
 
 }  // namespace

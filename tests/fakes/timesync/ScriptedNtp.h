@@ -1,13 +1,17 @@
 #pragma once
 
-// A scripted stand-in for libntp: "GetNtpTime" answers each server name as the test says and
-// records every query.
-
-#include "tests/fakes/FakePlatform.h"
+// The time-sync service's counterparts in tests: a scripted stand-in for libntp, whose
+// "GetNtpTime" answers each server name as the test says and records every query, and an
+// observer that records every call.
 
 #include <Ovra/Bases/ModuleDir.h>
+#include <Ovra/TimeSyncService.h>
+
+#include "tests/fakes/FakePlatform.h"
+#include "tests/support/RecordingObserver.h"
 
 #include <filesystem>
+#include <functional>
 
 namespace Ovra::fakes {
 
@@ -64,6 +68,17 @@ private:
     mutable std::mutex m_mutex;
     std::map<std::wstring, std::pair<int, long long>> m_answers;
     std::vector<std::wstring> m_queries;
+};
+
+// Records every call; `onCall` then runs inside it with the live time variable.
+struct TimeObserver : TimeSyncServiceObserver,
+                      ::testing_support::RecordingObserver<int, long long, std::wstring> {
+    std::function<void(TimeSyncService*, int code, long long& time)> onCall;
+    void OnTimeSync(TimeSyncService* service, int code, long long& time,
+                    const std::wstring& server) override {
+        Record(code, time, server);
+        if (onCall) onCall(service, code, time);
+    }
 };
 
 }  // namespace Ovra::fakes
