@@ -88,7 +88,7 @@ TEST_F(TimeSyncTest, LifecycleCodesAndTheLibraryHeldOnceAlsoByCopies) {
         assigned.Destroy();
         EXPECT_EQ(2, fake.FreeCount(NtpLibraryPath()));  // `copy` still holds the shared one
     }
-    EXPECT_EQ(0, fake.LoadedModuleCount(NtpLibraryPath()));
+    EXPECT_EQ(0, fake.LoadedModuleCount());
     EXPECT_EQ((Times{42}), fake.ClockSets());
 }
 
