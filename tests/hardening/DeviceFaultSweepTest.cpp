@@ -48,45 +48,39 @@ void Sweep(const Step (&steps)[N], Check check) {
     }
 }
 
-TEST(DeviceFaultSweep, SmartReadingFailsCleanlyAtEveryStep) {
-    // The third request, the attribute page alone, is not needed.
-    const Step steps[] = {
+TEST(DeviceFaultSweep, EverySequenceFailsCleanlyAtEveryStep) {
+    // The SMART reading. The third request, the attribute page alone, is not needed.
+    const Step smart[] = {
         {kOpen, 1, 121}, {kIoctl, 1, 127}, {kIoctl, 2, 127}, {kIoctl, 3, 0}, {kIoctl, 4, 105}};
-    Sweep(steps, [](int expected, fakes::FakeFormatLibrary&) {
+    Sweep(smart, [](int expected, fakes::FakeFormatLibrary&) {
         std::map<unsigned char, HddSmartAttr> attrs{{42, HddSmartAttr{}}};
         EXPECT_EQ(HddSmartInfo().GetNowSmartAttr(0, attrs), expected);
         EXPECT_EQ(attrs.size(), expected == 0 ? 23u : 1u);
     });
-}
-
-TEST(DeviceFaultSweep, PhysicalInventorySkipsOnlyTheDiskWhoseCallFailed) {
-    // Disks 0 and 1, each one open and two requests; `expected` is the disk that fails.
-    const Step steps[] = {{kOpen, 1, 0},  {kOpen, 2, 1},  {kIoctl, 1, 0},
-                          {kIoctl, 2, 0}, {kIoctl, 3, 1}, {kIoctl, 4, 1}};
-    Sweep(steps, [](int expected, fakes::FakeFormatLibrary&) {
+    // The physical inventory skips only the disk whose call failed. Disks 0 and 1, each one open
+    // and two requests; `expected` is the disk that fails.
+    const Step physical[] = {{kOpen, 1, 0},  {kOpen, 2, 1},  {kIoctl, 1, 0},
+                             {kIoctl, 2, 0}, {kIoctl, 3, 1}, {kIoctl, 4, 1}};
+    Sweep(physical, [](int expected, fakes::FakeFormatLibrary&) {
         StoragePhysicalDrive drives(1);
         PhysicalDrive drive;
         EXPECT_EQ(drives.GetDriveCount(), 1u);
         EXPECT_EQ(drives.GetDrive(expected, drive), 121);
     });
-}
-
-TEST(DeviceFaultSweep, LogicalInventoryDropsTheVolumeOrItsDiskNumber) {
-    // A:\ and B:\ are asked before C:\. `expected`: the volume keeps its record.
-    const Step steps[] = {{kVolume, 3, 0}, {kFree, 1, 0}, {kOpen, 1, 1}, {kIoctl, 1, 1}};
-    Sweep(steps, [](int expected, fakes::FakeFormatLibrary&) {
+    // The logical inventory drops the volume or its disk number. A:\ and B:\ are asked before
+    // C:\. `expected`: the volume keeps its record.
+    const Step logical[] = {{kVolume, 3, 0}, {kFree, 1, 0}, {kOpen, 1, 1}, {kIoctl, 1, 1}};
+    Sweep(logical, [](int expected, fakes::FakeFormatLibrary&) {
         StorageLogicalDrive volumes(1);
         EXPECT_EQ(volumes.IsExist(L"C:\\"), expected ? 0 : -1);
         EXPECT_EQ(volumes.GetDriveIndexFromRoot(L"C:\\"), static_cast<std::size_t>(-1));
     });
-}
-
-TEST(DeviceFaultSweep, FormatterNeverLeavesTheLockHeld) {
-    // When FormatEx cannot be called after all the result is 0, but no event 0 is sent.
-    const Step steps[] = {{kLoad, 1, 105}, {kProc, 1, 105},   {kProc, 2, 105},
-                          {kProc, 3, 105}, {kVolume, 1, 121}, {kFree, 1, 121},
-                          {kWait, 1, 136}, {kProc, 4, 0},     {kType, 1, 0}};
-    Sweep(steps, [](int expected, fakes::FakeFormatLibrary& library) {
+    // The formatter never leaves its lock held. When FormatEx cannot be called after all the
+    // result is 0, but no event 0 is sent.
+    const Step format[] = {{kLoad, 1, 105}, {kProc, 1, 105},   {kProc, 2, 105},
+                           {kProc, 3, 105}, {kVolume, 1, 121}, {kFree, 1, 121},
+                           {kWait, 1, 136}, {kProc, 4, 0},     {kType, 1, 0}};
+    Sweep(format, [](int expected, fakes::FakeFormatLibrary& library) {
         storage_test::FormatObserver observer;
         {
             StorageFormatter formatter;

@@ -11,10 +11,6 @@
 #include <set>
 #include <string>
 
-#if !defined(_WIN32)
-#include <sqlite3.h>
-#endif
-
 namespace Ovra::hardening {
 
 using Rows = std::list<std::list<LogService::FieldData>>;
@@ -35,30 +31,20 @@ inline std::list<LogService::FieldData> RecordData(long long seq, int batch) {
 }
 
 // What a reopening finds wrong with the closed log file at `path`, "" when nothing: SQLite's own
-// verdict (native builds, through this process's SQLite, which the library shares there), a
-// reported corruption, a batch half-written or repeated, one of `acknowledged` missing. `present`
-// gets the number of records.
+// verdict, a reported corruption, a batch half-written or repeated, one of `acknowledged` missing.
+// `present` gets the number of records.
 inline std::string Damage(const std::string& path, const std::set<long long>& acknowledged,
                           size_t& present) {
     std::string damage;
-#if !defined(_WIN32)
-    sqlite3* db = nullptr;
-    sqlite3_stmt* statement = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK ||
-        sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &statement, nullptr) != SQLITE_OK ||
-        sqlite3_step(statement) != SQLITE_ROW ||
-        std::string(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0))) != "ok")
-        damage += "integrity check failed; ";
-    sqlite3_finalize(statement);
-    sqlite3_close(db);
-#endif
     LogService log;
-    Rows rows, partial;
+    Rows rows, wrong;
     if (log.Open(std::filesystem::path(path).wstring()) != 0 || log.IsBrokenLogFile() != 0 ||
         log.Search(L"", rows) != 0 ||
-        log.Search(L"GROUP BY Batch HAVING COUNT(*) <> 1 + Batch % 5", partial) != 0 ||
-        !partial.empty())
-        damage += "unreadable, broken or a batch half-written; ";
+        log.Search(L"GROUP BY Batch HAVING COUNT(*) <> 1 + Batch % 5 OR (SELECT "
+                   L"group_concat(integrity_check) FROM pragma_integrity_check) <> 'ok'",
+                   wrong) != 0 ||
+        !wrong.empty())
+        damage += "unsound, unreadable, broken or a batch half-written; ";
     std::set<long long> seqs;
     for (const auto& row : rows)
         for (const LogService::FieldData& field : row)

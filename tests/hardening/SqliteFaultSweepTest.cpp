@@ -14,79 +14,71 @@
 namespace Ovra::hardening {
 namespace {
 
-// An SQLite VFS for tests: the default VFS, with the reads, writes and syncs of its files and its
-// deletions of files (a rollback journal's deletion commits its transaction) counted, and the n-th
-// of one kind failed with a chosen error. Everything else is the default VFS's own. One at a time,
-// for one thread.
 enum IoKind { kRead, kWrite, kSync, kDelete };
 
+// The fault to inject: the `nth` call of `kind` (none for 0) fails with `error`, and with `sticky`
+// every later call of that kind too (a full disk stays full). Assigning a new one counts anew.
+struct Fault {
+    IoKind kind = kRead;
+    int nth = 0, error = SQLITE_OK;
+    bool sticky = false;
+    int calls = 0, faults = 0;  // of `kind`, and injected
+    // SQLITE_OK, or the error to inject into this call of `io`; nth counts down to 1, the failing
+    // call, where a sticky fault stays and a passing one goes on to 0.
+    int Hit(IoKind io) {
+        if (io != kind) return SQLITE_OK;
+        ++calls;
+        if (nth == 0 || --nth > 0) return SQLITE_OK;
+        nth = sticky ? 1 : 0;
+        ++faults;
+        return error;
+    }
+} g_fault;
+
+sqlite3_vfs* g_real;                      // the default VFS
+const sqlite3_io_methods* g_realMethods;  // of its files
+sqlite3_io_methods g_methods;             // the same but for reads, writes and syncs
+
+template <IoKind kind, auto method, typename... Args>
+int Faulty(sqlite3_file* file, Args... args) {
+    const int error = g_fault.Hit(kind);
+    return error ? error : (g_realMethods->*method)(file, args...);
+}
+
+// An SQLite VFS for tests: the default VFS, with the reads, writes and syncs of its files and its
+// deletions of files (a rollback journal's deletion commits its transaction) subject to g_fault.
+// Everything else is the default VFS's own. It is the default VFS while it lives, for one thread.
 class FaultVfs {
 public:
-    // Becomes the default VFS until destroyed; connections opened in between use it.
-    FaultVfs() : m_real(sqlite3_vfs_find(nullptr)), m_vfs(*m_real) {
-        s_active = this;
+    FaultVfs() : m_vfs(*(g_real = sqlite3_vfs_find(nullptr))) {
+        using M = sqlite3_io_methods;
         m_vfs.zName = "ovra-fault";
-        m_vfs.xOpen = Open;
+        m_vfs.xOpen = [](sqlite3_vfs*, const char* name, sqlite3_file* file, int flags, int* out) {
+            const int rc = g_real->xOpen(g_real, name, file, flags, out);
+            if (file->pMethods && !g_realMethods) {
+                g_realMethods = file->pMethods;
+                g_methods = *file->pMethods;
+                g_methods.xRead = Faulty<kRead, &M::xRead, void*, int, sqlite3_int64>;
+                g_methods.xWrite = Faulty<kWrite, &M::xWrite, const void*, int, sqlite3_int64>;
+                g_methods.xSync = Faulty<kSync, &M::xSync, int>;
+            }
+            // The default VFS has one kind of file; any other would be left alone.
+            if (file->pMethods == g_realMethods) file->pMethods = &g_methods;
+            return rc;
+        };
         m_vfs.xDelete = [](sqlite3_vfs*, const char* name, int syncDir) {
-            const int error = Hit(kDelete);
-            return error ? error : s_active->m_real->xDelete(s_active->m_real, name, syncDir);
+            const int error = g_fault.Hit(kDelete);
+            return error ? error : g_real->xDelete(g_real, name, syncDir);
         };
         sqlite3_vfs_register(&m_vfs, 1);
     }
     ~FaultVfs() {
-        sqlite3_vfs_register(m_real, 1);
+        sqlite3_vfs_register(g_real, 1);
         sqlite3_vfs_unregister(&m_vfs);
     }
 
-    // Counts anew; the `nth` call of `kind` from now (none for 0) fails with `error`, and with
-    // `sticky` every later call of that kind too (a full disk stays full) until the next Arm.
-    void Arm(IoKind kind, int nth, int error, bool sticky) {
-        calls = faults = 0, m_kind = kind, m_remaining = nth, m_error = error, m_sticky = sticky;
-    }
-    int calls = 0, faults = 0;  // of the armed kind, and injected, since Arm
-
 private:
-    inline static FaultVfs* s_active = nullptr;
-    // SQLITE_OK, or the error to inject into this call of `kind`; counts down to 1, the failing
-    // call, where a sticky fault stays and a passing one goes on to 0.
-    static int Hit(IoKind kind) {
-        FaultVfs& vfs = *s_active;
-        if (vfs.m_kind != kind) return SQLITE_OK;
-        ++vfs.calls;
-        if (vfs.m_remaining == 0 || --vfs.m_remaining > 0) return SQLITE_OK;
-        vfs.m_remaining = vfs.m_sticky ? 1 : 0;
-        ++vfs.faults;
-        return vfs.m_error;
-    }
-    // The default VFS's file method `method`, unless Hit(kind) fails it.
-    using M = sqlite3_io_methods;
-    template <IoKind kind, auto method, typename... Args>
-    static int Faulty(sqlite3_file* file, Args... args) {
-        const int error = Hit(kind);
-        return error ? error : (s_active->m_realMethods->*method)(file, args...);
-    }
-    static int Open(sqlite3_vfs*, const char* name, sqlite3_file* file, int flags, int* out) {
-        FaultVfs& vfs = *s_active;
-        const int rc = vfs.m_real->xOpen(vfs.m_real, name, file, flags, out);
-        if (file->pMethods && !vfs.m_realMethods) {
-            vfs.m_realMethods = file->pMethods;
-            vfs.m_methods = *file->pMethods;
-            vfs.m_methods.xRead = Faulty<kRead, &M::xRead, void*, int, sqlite3_int64>;
-            vfs.m_methods.xWrite = Faulty<kWrite, &M::xWrite, const void*, int, sqlite3_int64>;
-            vfs.m_methods.xSync = Faulty<kSync, &M::xSync, int>;
-        }
-        // The default VFS has one kind of file; any other would be left alone.
-        if (file->pMethods == vfs.m_realMethods) file->pMethods = &vfs.m_methods;
-        return rc;
-    }
-
-    sqlite3_vfs* m_real;
     sqlite3_vfs m_vfs;
-    const sqlite3_io_methods* m_realMethods = nullptr;  // of the default VFS's files
-    sqlite3_io_methods m_methods{};                     // the same but for the three above
-    IoKind m_kind = kRead;
-    int m_remaining = 0, m_error = SQLITE_OK;  // calls of m_kind before the fault (0: not armed)
-    bool m_sticky = false;
 };
 
 TEST(SqliteFaultSweep, EveryAcknowledgedRecordSurvivesEveryFailingCall) {
@@ -108,11 +100,11 @@ TEST(SqliteFaultSweep, EveryAcknowledgedRecordSurvivesEveryFailingCall) {
             LogService log;
             ASSERT_TRUE(log.Open(std::filesystem::path(path).wstring()) == 0 &&
                         EnsureTable(log) == 0);
-            vfs.Arm(kind, nth, error, sticky);
+            g_fault = {kind, nth, error, sticky};
             std::set<long long> acknowledged;
             for (long long seq = 1; seq <= 13; ++seq) {
                 // The 13th insert comes after the disk is healed: the connection writes again.
-                if (seq == 13) vfs.Arm(kRead, 0, SQLITE_OK, false);
+                if (seq == 13) g_fault = {};
                 // A full disk may outlast the connection: the next opener finds the journal.
                 if (seq == 13 && sticky && nth % 2 == 0) log.Close();
                 ASSERT_EQ(log.IsOpened() ? 0 : log.Open(std::filesystem::path(path).wstring()), 0);
@@ -120,8 +112,8 @@ TEST(SqliteFaultSweep, EveryAcknowledgedRecordSurvivesEveryFailingCall) {
                 const int result = log.Insert(seq, RecordData(seq, 5 * static_cast<int>(seq)));
                 ASSERT_TRUE(result == 0 || (result == 1 && seq < 13)) << result;
                 if (result == 0) acknowledged.insert(seq);
-                if (seq == 12 && nth == 0) calls = vfs.calls;
-                if (seq == 12) faults += vfs.faults;
+                if (seq == 12 && nth == 0) calls = g_fault.calls;
+                if (seq == 12) faults += g_fault.faults;
             }
             EXPECT_GE(acknowledged.size(), sticky ? 1u : 12u);
             EXPECT_EQ(log.IsBrokenLogFile(), 0) << "an I/O error is no corruption";

@@ -29,15 +29,11 @@ protected:
         ASSERT_EQ(log.Create({{L"Level", T::Int32}}), 0);
         for (long long time : times) ASSERT_EQ(log.Insert(time, {{L"Level", T(1)}}), 0);
     }
-    // Lets the worker's current wait time out and waits until the next wait has begun.
-    void RunPass() {
+    // Starts the worker of `log`, or else lets the worker's current wait time out; then waits
+    // until the next wait has begun.
+    void RunPass(LogService* log = nullptr) {
         const std::uint64_t entered = fake.Gate().Entered();
-        fake.Gate().Elapse(1);
-        ASSERT_TRUE(fake.Gate().AwaitEntered(entered + 1));
-    }
-    void StartWorker(LogService& log) {
-        const std::uint64_t entered = fake.Gate().Entered();
-        log.EnableRetention(1);
+        log ? log->EnableRetention(1) : fake.Gate().Elapse(1);
         ASSERT_TRUE(fake.Gate().AwaitEntered(entered + 1));
     }
     std::size_t Passes() const { return fake.CallsNamed("GetCurTime").size(); }
@@ -49,9 +45,9 @@ protected:
 
 // A pass before Open fails quietly; the retention is read at each pass.
 TEST_F(LogRetentionTest, RecordsStrictlyOlderThanTheCutoffAreDeleted) {
-    LogService service;
+    TestableLogService service;
     service.EnableRetention(0);  // nothing running: returns at once
-    StartWorker(service);
+    RunPass(&service);
     service.EnableRetention(1);
     EXPECT_EQ(Passes(), 0u);  // the first pass waits a minute
     EXPECT_EQ(fake.CallsNamed("WaitForMultipleObjects").back().args[2], 60000u);
@@ -65,9 +61,16 @@ TEST_F(LogRetentionTest, RecordsStrictlyOlderThanTheCutoffAreDeleted) {
     service.EnableRetention(0);  // during the wait: no further pass
     EXPECT_EQ(Times(service), Ms{});
     EXPECT_EQ(Passes(), 3u);  // one worker
+    // The stop request stays until the next start: a chunked pass ends after its first chunk,
+    // without going on to the size bound.
+    service.SetRetentionBatchSize(1);
+    service.SetRetentionMaxBytes(1);
+    for (long long time : {kNow - 2, kNow - 1, kNow}) service.Insert(time, {{L"Level", T(1)}});
+    service.DeleteOldRecord();
+    EXPECT_EQ(Times(service), (Ms{kNow - 1, kNow}));
     // Destroying a service whose worker runs stops the worker first.
     auto other = std::make_unique<LogService>();
-    StartWorker(*other);
+    RunPass(other.get());
     other.reset();
 }
 
@@ -80,7 +83,7 @@ TEST_F(LogRetentionTest, ChunkedPassRemovesWhatTheSingleStatementRemoves) {
         LogService service;
         OpenWithRecords(service, times, "log" + std::to_string(batch) + ".db");
         service.SetRetentionBatchSize(batch);
-        StartWorker(service);
+        RunPass(&service);
         RunPass();
         service.EnableRetention(0);
         EXPECT_EQ(Times(service), (Ms{kCutoff, kCutoff + 1, kNow})) << batch;
@@ -92,7 +95,7 @@ TEST_F(LogRetentionTest, ChunkedPassRemovesWhatTheSingleStatementRemoves) {
 // freed pages back, by VACUUM or, on an incremental auto-vacuum file, by incremental_vacuum.
 TEST_F(LogRetentionTest, SizeBoundKeepsTheNewestRecordsAndReclaimShrinksTheFile) {
     for (const std::string name : {"plain.db", "incremental.db"}) {
-        if (name == "incremental.db") RawDb(dir.Utf8Path(name)).Exec("PRAGMA auto_vacuum=2");
+        if (name == "incremental.db") RawQuery(dir.Utf8Path(name), "PRAGMA auto_vacuum=2");
         LogService service;
         ASSERT_EQ(service.Open(dir.WidePath(name)), 0);
         ASSERT_EQ(service.Create({{L"Msg", T::Text}}), 0);
@@ -102,15 +105,15 @@ TEST_F(LogRetentionTest, SizeBoundKeepsTheNewestRecordsAndReclaimShrinksTheFile)
         }
         ASSERT_EQ(service.Insert(records), 0);
         const auto usedBytes = [&] {
-            return std::stoull(RawDb(dir.Utf8Path(name))
-                                   .Scalar("select (page_count - freelist_count) * page_size from "
-                                           "pragma_page_count, pragma_freelist_count, "
-                                           "pragma_page_size"));
+            return std::stoull(RawQuery(dir.Utf8Path(name),
+                                        "select (page_count - freelist_count) * page_size from "
+                                        "pragma_page_count, pragma_freelist_count, "
+                                        "pragma_page_size"));
         };
         const unsigned long long bound = usedBytes() / 3;
         service.SetRetentionMaxBytes(bound);
         service.SetRetentionBatchSize(50);
-        StartWorker(service);
+        RunPass(&service);
         RunPass();
         service.EnableRetention(0);
         EXPECT_LE(usedBytes(), bound);

@@ -1,7 +1,7 @@
 #pragma once
 
 // Shared helpers of the log database tests: raw SQLite access to the files the service writes, a
-// reach into the service's connection, and a switchable failing allocator for SQLite.
+// reach into the service's connection and its protected operations, a collecting visitor.
 
 #include <Ovra/LogService.h>
 
@@ -10,6 +10,7 @@
 
 #include <sqlite3.h>
 
+#include <functional>
 #include <vector>
 
 namespace Ovra {
@@ -22,54 +23,41 @@ struct LogServiceTestAccess {
 namespace logtest {
 
 using Rows = std::list<std::list<LogService::FieldData>>;
+
 using T = LogVariant;
 using testing_support::ScratchDir;
 
-// A connection of this test binary's own SQLite, independent of the service's.
-class RawDb {
+// Opens the protected operations to the tests.
+class TestableLogService : public LogService {
 public:
-    explicit RawDb(const std::string& utf8Path) { sqlite3_open(utf8Path.c_str(), &m_db); }
-    ~RawDb() { sqlite3_close(m_db); }
-    int Exec(const std::string& sql) { return sqlite3_exec(m_db, sql.c_str(), 0, 0, 0); }
-    // The first value of a query as text.
-    std::string Scalar(const std::string& sql) {
-        sqlite3_stmt* statement = nullptr;
-        sqlite3_prepare_v2(m_db, sql.c_str(), -1, &statement, nullptr);
-        const unsigned char* text =
-            sqlite3_step(statement) == SQLITE_ROW ? sqlite3_column_text(statement, 0) : nullptr;
-        const std::string value = text ? reinterpret_cast<const char*>(text) : "<none>";
-        sqlite3_finalize(statement);
-        return value;
-    }
-
-private:
-    sqlite3* m_db = nullptr;
+    using LogService::DeleteOldRecord;
+    using LogService::DropTable;
+    using LogService::ExistTable;
 };
 
-// Replaces the allocator of this binary's SQLite with one that fails on request while it lives.
-// Natively the service shares that SQLite. Create and destroy it while no connection is open.
-inline sqlite3_mem_methods g_realAlloc;
-inline std::atomic<bool> g_fail{false};
-class SqliteAllocFailure {
-public:
-    SqliteAllocFailure() {
-        sqlite3_shutdown();
-        sqlite3_config(SQLITE_CONFIG_GETMALLOC, &g_realAlloc);
-        sqlite3_mem_methods failing = g_realAlloc;
-        failing.xMalloc = [](int size) { return g_fail ? nullptr : g_realAlloc.xMalloc(size); };
-        failing.xRealloc = [](void* old, int size) {
-            return g_fail ? nullptr : g_realAlloc.xRealloc(old, size);
-        };
-        sqlite3_config(SQLITE_CONFIG_MALLOC, &failing);
-        sqlite3_initialize();
+// Runs `sql` on the file at `utf8Path` through this binary's own SQLite, on a connection of its
+// own: the first value of the result as text, "<none>" when there is none.
+inline std::string RawQuery(const std::string& utf8Path, const std::string& sql) {
+    sqlite3* db = nullptr;
+    std::string value = "<none>";
+    sqlite3_open(utf8Path.c_str(), &db);
+    const auto first = [](void* out, int, char** values, char**) {
+        if (values[0]) *static_cast<std::string*>(out) = values[0];
+        return 1;  // the first value is enough
+    };
+    sqlite3_exec(db, sql.c_str(), first, &value, nullptr);
+    sqlite3_close(db);
+    return value;
+}
+
+// Collects what a streaming search hands over; `onRecord`, when set, says whether to stop.
+struct Collector : LogSearchVisitor {
+    int OnLogRecord(const std::list<LogService::FieldData>& record) override {
+        rows.push_back(record);
+        return onRecord && onRecord();
     }
-    ~SqliteAllocFailure() {
-        g_fail = false;
-        sqlite3_shutdown();
-        sqlite3_config(SQLITE_CONFIG_MALLOC, &g_realAlloc);
-        sqlite3_initialize();
-    }
-    void Fail(bool fail) { g_fail = fail; }
+    Rows rows;
+    std::function<bool()> onRecord;
 };
 
 // The times of every record, in time order; {-1} when the search fails.
