@@ -20,10 +20,12 @@ using namespace testing_health;
 TEST(DiskHealth, VerdictRules) {
     Bytes corrupt = AttributePage(QemuAttributes());
     corrupt[200] ^= 0x10;
-    std::vector<AtaEntry> hot = QemuAttributes(), uncorrectable = hot, pending = hot;
+    std::vector<AtaEntry> hot = QemuAttributes(), uncorrectable = hot, pending = hot,
+                          timeouts = hot;
     hot.push_back({194, 0x22, 100, 100, 61});  // read before 190
     uncorrectable.push_back({187, 0x32, 100, 100, 2});
     pending.push_back({197, 0x12, 100, 100, 3});
+    timeouts.push_back({188, 0x32, 100, 100, 4});
     using H = DiskHealth;
     const struct {
         std::optional<SimDevice> disk;
@@ -35,6 +37,7 @@ TEST(DiskHealth, VerdictRules) {
         {AtaDisk(AttributePage(QemuAttributes(8))), 0, H::Warning, L"8 reallocated sectors"},
         {AtaDisk(AttributePage(uncorrectable)), 0, H::Warning, L"2 reported uncorrectable errors"},
         {AtaDisk(AttributePage(pending)), 0, H::Warning, L"3 pending sectors"},
+        {AtaDisk(AttributePage(timeouts)), 0, H::Warning, L"4 command timeouts"},
         {AtaDisk(AttributePage(QemuAttributes(0, 30))), 0, H::Failing,
          L"Reallocated Sectors Count (5) is at or below its threshold: value 30, threshold 36"},
         {AtaDisk(AttributePage(QemuAttributes()), 0xF4, 0x2C), 0, H::Failing,
