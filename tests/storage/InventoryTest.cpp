@@ -110,7 +110,7 @@ TEST_F(Inventory, VolumesHoldWhatTheSystemAnswers) {
 TEST_F(Inventory, PositionsAreRanksRootsMatchExactlyAndRelabelShowsAfterUpdate) {
     MountThree();
     StorageLogicalDrive drives(1);
-    ASSERT_EQ(drives.GetDrive(std::size_t{7}, volume), 0);  // beyond the end: the last one
+    ASSERT_EQ(drives.GetDrive(std::size_t{3}, volume), 0);  // one past the end: the last one
     EXPECT_EQ(drives.GetDriveRoot(1, text), 1);
     EXPECT_EQ(volume.root + text, L"E:\\D:\\");
     EXPECT_EQ(drives.IsExist(L"E:\\") * 10 + drives.GetVolumeIndex(L"E:\\"), 24);
