@@ -1,6 +1,6 @@
 #include <Ovra/DiskHealth.h>
 
-#include "src/ResultCodes.h"
+#include <Ovra/ResultCodes.h>
 #include "src/health/AttributeNames.h"
 #include "src/health/HealthReaders.h"
 

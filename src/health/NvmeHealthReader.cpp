@@ -1,4 +1,4 @@
-#include "src/ResultCodes.h"
+#include <Ovra/ResultCodes.h>
 #include "src/health/HealthIoctl.h"
 #include "src/health/HealthReaders.h"
 #include "src/health/NvmePages.h"

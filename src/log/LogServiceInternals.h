@@ -5,7 +5,7 @@
 
 #include <Ovra/LogService.h>
 
-#include "src/ResultCodes.h"
+#include <Ovra/ResultCodes.h>
 #include "src/log/CppSQLite3.h"
 
 #include <sqlite3.h>

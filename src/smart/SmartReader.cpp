@@ -1,7 +1,7 @@
 #include "src/smart/SmartReader.h"
 
 #include "base/platform/DeviceHandle.h"
-#include "src/ResultCodes.h"
+#include <Ovra/ResultCodes.h>
 #include "src/smart/SmartIoctl.h"
 #include "src/smart/SmartPages.h"
 

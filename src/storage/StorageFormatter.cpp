@@ -1,7 +1,7 @@
 #include <Ovra/StorageFormatter.h>
 
 #include "base/platform/LoadedModule.h"
-#include "src/ResultCodes.h"
+#include <Ovra/ResultCodes.h>
 #include "src/storage/FmifsEntryPoints.h"
 #include "src/storage/StorageRecords.h"
 

@@ -2,7 +2,7 @@
 #include <Ovra/StorageLogicalDrive.h>
 
 #include "base/platform/Platform.h"
-#include "src/ResultCodes.h"
+#include <Ovra/ResultCodes.h>
 #include "src/storage/DeviceQueries.h"
 
 #include <cwchar>

@@ -1,6 +1,6 @@
 #include <Ovra/StoragePhysicalDrive.h>
 
-#include "src/ResultCodes.h"
+#include <Ovra/ResultCodes.h>
 #include "src/storage/DeviceQueries.h"
 
 namespace Ovra {

@@ -5,7 +5,7 @@
 #include <Ovra/Bases/ModuleDir.h>
 
 #include "base/platform/LoadedModule.h"
-#include "src/ResultCodes.h"
+#include <Ovra/ResultCodes.h>
 #include "src/timesync/ObserverSlot.h"
 
 #include <climits>

@@ -3,7 +3,7 @@
 
 #include "base/platform/LoadedModule.h"
 #include "base/platform/Platform.h"
-#include "src/ResultCodes.h"
+#include <Ovra/ResultCodes.h>
 #include "src/timesync/ObserverSlot.h"
 
 #include <cstdint>

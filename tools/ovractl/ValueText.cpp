@@ -1,7 +1,7 @@
 #include "ValueText.h"
 
 #include "Output.h"
-#include "src/ResultCodes.h"
+#include <Ovra/ResultCodes.h>
 
 #include <cctype>
 #include <cerrno>

@@ -7,7 +7,7 @@
 #include "LogCommands.h"
 #include "Output.h"
 #include "TimeCommands.h"
-#include "src/ResultCodes.h"
+#include <Ovra/ResultCodes.h>
 
 #include <CLI/CLI.hpp>
 
