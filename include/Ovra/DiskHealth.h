@@ -49,6 +49,28 @@ struct NvmeHealthLog {
     unsigned long long mediaErrors = 0;
 };
 
+// One entry of a disk's self-test log, or the test that is running. ATA kinds and results keep
+// the numbers of the ATA self-test log; NVMe results are mapped onto the nearest of them.
+struct DiskSelfTest {
+    enum Kind { Offline = 0, Short = 1, Extended = 2, Conveyance = 3 };
+    enum Result {
+        Passed = 0,
+        Aborted = 1,      // by the host
+        Interrupted = 2,  // by a reset
+        Fatal = 3,
+        UnknownFailure = 4,
+        ElectricalFailure = 5,
+        ServoFailure = 6,
+        ReadFailure = 7,
+        HandlingDamage = 8,
+        InProgress = 15
+    };
+    Kind kind = Offline;
+    Result result = Passed;
+    long long powerOnHours = -1;  // when the test ended; -1 not reported
+    long long failingLba = -1;    // the first failing LBA; -1 none
+};
+
 // What ReadDiskHealth learnt about one disk and what it concludes.
 struct DiskHealth {
     enum Kind { NoKind = 0, Ata = 1, Nvme = 2 };
@@ -77,6 +99,13 @@ struct DiskHealth {
     bool hasNvmeLog = false;
     NvmeHealthLog nvme;
 
+    // The device's logs. ATA: the SMART self-test log and summary error log; NVMe: the Device
+    // Self-test log and the Error Information log.
+    bool canSelfTest = false;              // the disk runs self-tests on request
+    std::vector<DiskSelfTest> selfTests;   // completed and aborted tests, newest first
+    int selfTestInProgress = -1;           // percent remaining of the running test; -1 none
+    long long errorLogCount = kHealthAbsent;  // errors the device logged (ATA count; NVMe entries)
+
     Verdict verdict = Unknown;
     // Why the verdict is not Good: one text per finding; for Unknown, why nothing could be read.
     std::vector<std::wstring> reasons;
@@ -92,8 +121,9 @@ struct DiskHealth {
 // whose descriptor omits the bus). Nothing is written to the disk: SMART is not switched on.
 //
 // The verdict: Failing when the drive assesses itself failing, a pre-failure attribute is at or
-// below its threshold, or an NVMe critical warning names spare, reliability or read-only media.
-// Warning when reallocated, pending or offline-uncorrectable sectors, reported uncorrectable
+// below its threshold, an NVMe critical warning names spare, reliability or read-only media, or
+// the newest completed self-test failed (the reason names its result and first failing LBA).
+// Warning when the device's error log holds errors (the reason gives the count), reallocated, pending or offline-uncorrectable sectors, reported uncorrectable
 // errors or command timeouts are above zero, an attribute was at or below its threshold (now, for
 // one that is not pre-failure, or in the past), the temperature is above `temperatureLimit`, the
 // NVMe log reports its temperature or backup warning, media errors, 90 percent or more used, or
@@ -104,6 +134,20 @@ struct DiskHealth {
 // read as data); 102 out of memory.
 OVRA_PLATFORM_MISC_API int ReadDiskHealth(long long disk, DiskHealth& health,
                                           int temperatureLimit = kDefaultTemperatureLimit);
+
+// Starts a self-test of `kind` (Short, Extended or Conveyance) on physical disk `disk`, in the
+// background on the drive (ATA off-line mode; NVMe Device Self-test on every namespace), or, with
+// AbortDiskSelfTest, stops the one that runs. `reason` says why when the result is not 0.
+// Results: 0 started (or aborted); 121 no such disk; 127 the disk cannot run tests (or this
+// kind); 140 a test is already running (it is left alone: abort it first); 105 a request failed.
+OVRA_PLATFORM_MISC_API int StartDiskSelfTest(long long disk, int kind, std::wstring& reason);
+OVRA_PLATFORM_MISC_API int AbortDiskSelfTest(long long disk, std::wstring& reason);
+
+// The words of a self-test kind ("offline", "short", "extended", "conveyance") and result
+// ("passed", "aborted", "interrupted", "fatal", "unknown failure", "electrical failure", "servo
+// failure", "read failure", "handling damage", "in progress"); "unknown" for other numbers.
+OVRA_PLATFORM_MISC_API const wchar_t* DiskSelfTestKindName(int kind);
+OVRA_PLATFORM_MISC_API const wchar_t* DiskSelfTestResultName(int result);
 
 // The usual name of ATA SMART attribute `id`; "Unknown attribute" for an id without one.
 OVRA_PLATFORM_MISC_API const wchar_t* SmartAttributeName(int id);

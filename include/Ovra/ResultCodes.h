@@ -19,6 +19,8 @@ const int kNoSmart = 127;
 const int kBusy = 136;  // another format is in progress
 const int kNoObserver = 138;
 const int kBadChecksum = 139;  // a device data page failed its checksum
+const int kSelfTestRunning = 140;  // a disk self-test is running; it is not restarted
+const int kBadArgument = 141;      // an argument is malformed (a schedule, a cursor, ...)
 
 struct CodeText {
     int code;
@@ -39,6 +41,8 @@ const CodeText kCodeTexts[] = {
     {kBusy, "another format is in progress"},
     {kNoObserver, "no format observer"},
     {kBadChecksum, "a data page from the device failed its checksum"},
+    {kSelfTestRunning, "a self-test is already running"},
+    {kBadArgument, "an argument is malformed"},
 };
 
 // The text of `code`; null for a number the interface does not define.
