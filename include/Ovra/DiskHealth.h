@@ -67,8 +67,8 @@ struct DiskSelfTest {
     };
     Kind kind = Offline;
     Result result = Passed;
-    long long powerOnHours = -1;  // when the test ended; -1 not reported
-    long long failingLba = -1;    // the first failing LBA; -1 none
+    long long powerOnHours = kHealthAbsent;  // when the test ended
+    long long failingLba = kHealthAbsent;    // the first failing LBA; absent: none
 };
 
 // What ReadDiskHealth learnt about one disk and what it concludes.
