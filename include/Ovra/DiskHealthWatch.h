@@ -25,9 +25,10 @@ struct DiskHealthEvent {
         CounterIncreased = 1,  // detail: which counter ("5 Reallocated Sectors Count", "media
                                // errors"); from, to: its values
         ErrorsLogged = 2,      // from, to: the device's error count
-        SelfTestStarted = 3,   // detail: the kind
+        SelfTestStarted = 3,   // detail: the kind ("unknown": not started by the watch)
         SelfTestPassed = 4,    // detail: the kind
-        SelfTestFailed = 5,    // detail: kind, result and first failing LBA
+        SelfTestFailed = 5,    // detail: kind, result and first failing LBA; a scheduled start
+                               // the disk refused: "not started: " kind, reason
         TemperatureHigh = 6,   // from, to: °C; detail: the limit crossed ("warning 50", ...)
         TemperatureNormal = 7,
         DiskAdded = 8,
@@ -83,11 +84,13 @@ public:
     // Self-tests in smartd's -s syntax: an extended regular expression matched against
     // "T/MM/DD/d/HH" (T one of S short, L extended, C conveyance; d 1 Monday .. 7 Sunday; local
     // time), e.g. "(S/../.././02|L/../../6/03)". A test starts at most once per disk and matching
-    // hour, never while one runs and never on the first poll. Empty: none. 0, or 141 for an
-    // expression that does not compile (the old schedule stays).
+    // hour, never while one runs and never on the first poll; disks that cannot run tests are
+    // left out. Empty: none. 0, or 141 for an expression that does not compile (the old schedule
+    // stays).
     int SetSelfTestSchedule(const std::wstring& schedule);
-    // Temperature limits in °C; 0 turns a limit off. Above `warning` or `critical` the watch tells
-    // temperature-high once, and temperature-normal when the disk is back at or below `warning`.
+    // Temperature limits in °C; 0 turns a limit off (default: warning 60, critical off). The
+    // watch tells temperature-high once for each limit a disk goes above, and temperature-normal
+    // when it is back at or below `warning` (or `critical` when `warning` is off).
     void SetTemperatureLimits(int warning, int critical);
     // Null removes it; a poll under way tells the observer it had already read.
     void SetObserver(DiskHealthWatchObserver* observer);
