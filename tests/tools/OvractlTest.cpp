@@ -75,7 +75,7 @@ TEST(OvractlTest, DiskWatchAndSelfTests) {
     testing_support::ScratchDir scratch("ovractl-watch");
     const std::string db = scratch.Utf8Path("health.db"), hook = scratch.Utf8Path("hook.txt");
 #if defined(_WIN32)
-    const std::string exec = "set OVRA_ > \"" + hook + "\" & find /v \"\" >> \"" + hook + "\"";
+    const std::string exec = "set OVRA_> \"" + hook + "\"& find \"{\" >> \"" + hook + "\"";
 #else
     const std::string exec = "env | grep ^OVRA_ > '" + hook + "'; cat >> '" + hook + "'";
 #endif

@@ -1,5 +1,8 @@
 // TEMPORARY, removed when the library's disk watch and self-tests are merged: just enough of
 // DiskHealthWatch and the self-test functions for ovractl's commands and tests to run.
+// Exported as the library exports them: built as a library of its own, it gives the callers the
+// names they import.
+#define OVRA_PLATFORM_MISC_BUILD
 #include <Ovra/Bases/Clock.h>
 #include <Ovra/DiskHealth.h>
 #include <Ovra/DiskHealthWatch.h>
