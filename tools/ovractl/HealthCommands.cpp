@@ -1,5 +1,6 @@
 #include "HealthCommands.h"
 
+#include "HealthJson.h"
 #include "HealthLog.h"
 #include "Output.h"
 #include "ValueText.h"
@@ -23,78 +24,47 @@ struct HealthOptions {
     int temperatureLimit = Ovra::kDefaultTemperatureLimit;
     std::string database;
     long long id = -1;
+    bool events = false;
 };
-
-const char* KindName(DiskHealth::Kind kind) {
-    return kind == DiskHealth::Ata ? "ATA" : kind == DiskHealth::Nvme ? "NVMe" : "unknown";
-}
-
-const char* AssessmentName(DiskHealth::Assessment assessment) {
-    return assessment == DiskHealth::Passed   ? "passed"
-           : assessment == DiskHealth::Failed ? "FAILED"
-                                              : "not assessed";
-}
-
-nlohmann::json Optional(long long value) {
-    return value == Ovra::kHealthAbsent ? nlohmann::json(nullptr) : nlohmann::json(value);
-}
 
 std::string Text(long long value) {
     return value == Ovra::kHealthAbsent ? "absent" : std::to_string(value);
 }
 
-nlohmann::json HealthJson(long long disk, const DiskHealth& h) {
-    nlohmann::json reasons = nlohmann::json::array();
-    for (const std::wstring& reason : h.reasons) reasons.push_back(Utf8(reason));
-    nlohmann::json attributes = nlohmann::json::array();
+void PrintAttributes(const DiskHealth& h) {
+    if (h.attributes.empty()) return;
+    Table table({"id", "attribute", "value", "worst", "threshold", "raw", "flags", "state"});
     for (const Ovra::DiskHealthAttribute& a : h.attributes) {
-        attributes.push_back({{"id", a.id},
-                              {"name", Utf8(a.name)},
-                              {"value", a.value},
-                              {"worst", a.worst},
-                              {"threshold", a.threshold},
-                              {"raw", a.raw},
-                              {"flags", a.flags},
-                              {"preFailure", a.preFailure},
-                              {"failingNow", a.failingNow},
-                              {"failedInPast", a.failedInPast}});
+        const std::string state = a.failingNow     ? (a.preFailure ? "FAILING" : "failing")
+                                  : a.failedInPast ? "failed in past"
+                                                   : "ok";
+        table.Add({std::to_string(a.id), Utf8(a.name), std::to_string(a.value),
+                   std::to_string(a.worst), std::to_string(a.threshold), std::to_string(a.raw),
+                   std::to_string(a.flags), state});
     }
-    nlohmann::json out{{"disk", disk},
-                       {"verdict", Utf8(Ovra::DiskHealthVerdictName(h.verdict))},
-                       {"reasons", reasons},
-                       {"kind", KindName(h.kind)},
-                       {"model", Utf8(h.model)},
-                       {"serial", Utf8(h.serial)},
-                       {"firmware", Utf8(h.firmware)},
-                       {"selfAssessment", AssessmentName(h.selfAssessment)},
-                       {"temperature", h.hasTemperature ? nlohmann::json(h.temperature) : nullptr},
-                       {"powerOnHours", Optional(h.powerOnHours)},
-                       {"reallocatedSectors", Optional(h.reallocatedSectors)},
-                       {"reportedUncorrectable", Optional(h.reportedUncorrectable)},
-                       {"commandTimeouts", Optional(h.commandTimeouts)},
-                       {"pendingSectors", Optional(h.pendingSectors)},
-                       {"offlineUncorrectable", Optional(h.offlineUncorrectable)},
-                       {"attributes", attributes}};
-    if (h.hasNvmeLog) {
-        const Ovra::NvmeHealthLog& n = h.nvme;
-        out["nvme"] = {
-            {"criticalWarning", n.criticalWarning}, {"availableSpare", n.availableSpare},
-            {"spareThreshold", n.spareThreshold},   {"percentageUsed", n.percentageUsed},
-            {"dataUnitsRead", n.dataUnitsRead},     {"dataUnitsWritten", n.dataUnitsWritten},
-            {"powerCycles", n.powerCycles},         {"unsafeShutdowns", n.unsafeShutdowns},
-            {"mediaErrors", n.mediaErrors}};
+    table.Print(false);
+}
+
+void PrintSelfTests(const DiskHealth& h) {
+    if (h.selfTests.empty()) return;
+    std::cout << "  self-test log, newest first:\n";
+    Table tests({"kind", "result", "power-on hours", "failing LBA"});
+    for (const Ovra::DiskSelfTest& t : h.selfTests) {
+        tests.Add({Utf8(Ovra::DiskSelfTestKindName(t.kind)),
+                   Utf8(Ovra::DiskSelfTestResultName(t.result)), Text(t.powerOnHours),
+                   t.failingLba == Ovra::kHealthAbsent ? "-" : std::to_string(t.failingLba)});
     }
-    return out;
+    tests.Print(false);
 }
 
 void PrintHealth(long long disk, const DiskHealth& h) {
     std::cout << "Disk" << disk << ": " << Utf8(Ovra::DiskHealthVerdictName(h.verdict)) << '\n';
     for (const std::wstring& reason : h.reasons) std::cout << "  - " << Utf8(reason) << '\n';
     if (h.kind == DiskHealth::NoKind) return;
-    std::cout << "  " << KindName(h.kind) << " \"" << Utf8(h.model) << "\" serial "
+    std::cout << "  " << DiskKindText(h.kind) << " \"" << Utf8(h.model) << "\" serial "
               << Utf8(h.serial) << " firmware " << Utf8(h.firmware) << '\n';
     if (h.kind == DiskHealth::Ata)
-        std::cout << "  self-assessment: " << AssessmentName(h.selfAssessment) << '\n';
+        std::cout << "  self-assessment: " << AssessmentText(h.selfAssessment) << '\n';
     std::cout << "  temperature: "
               << (h.hasTemperature ? std::to_string(h.temperature) +
                                          " \xC2\xB0"
@@ -118,17 +88,11 @@ void PrintHealth(long long disk, const DiskHealth& h) {
                   << "\n  unsafe shutdowns: " << n.unsafeShutdowns
                   << "\n  media errors: " << n.mediaErrors << '\n';
     }
-    if (h.attributes.empty()) return;
-    Table table({"id", "attribute", "value", "worst", "threshold", "raw", "flags", "state"});
-    for (const Ovra::DiskHealthAttribute& a : h.attributes) {
-        const std::string state = a.failingNow     ? (a.preFailure ? "FAILING" : "failing")
-                                  : a.failedInPast ? "failed in past"
-                                                   : "ok";
-        table.Add({std::to_string(a.id), Utf8(a.name), std::to_string(a.value),
-                   std::to_string(a.worst), std::to_string(a.threshold), std::to_string(a.raw),
-                   std::to_string(a.flags), state});
-    }
-    table.Print(false);
+    std::cout << "  errors in the device log: " << Text(h.errorLogCount) << '\n';
+    if (h.selfTestInProgress >= 0)
+        std::cout << "  self-test running: " << h.selfTestInProgress << "% remaining\n";
+    PrintAttributes(h);
+    PrintSelfTests(h);
 }
 
 // Failing outranks Warning, which outranks Unknown; Good only when every disk is.
@@ -173,7 +137,7 @@ int CmdHealth(const HealthOptions& o) {
     int exit = kHealthGood;
     for (const auto& disk : disks) {
         if (o.json) {
-            std::cout << HealthJson(disk.first, disk.second).dump() << '\n';
+            std::cout << DiskHealthJson(disk.first, disk.second).dump() << '\n';
         } else {
             PrintHealth(disk.first, disk.second);
         }
@@ -184,25 +148,20 @@ int CmdHealth(const HealthOptions& o) {
     return exit;
 }
 
-// "2024-05-01 12:00:00" (UTC) of a time in ms since 1970.
-std::string TimeText(long long ms) {
-    long long seconds = ms / 1000;
-    long long days = seconds / 86400;
-    const long long rest = seconds % 86400;
-    // Civil date from a day count (proleptic Gregorian).
-    days += 719468;
-    const long long era = days / 146097;
-    const long long doe = days - era * 146097;
-    const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const long long mp = (5 * doy + 2) / 153;
-    const long long day = doy - (153 * mp + 2) / 5 + 1;
-    const long long month = mp < 10 ? mp + 3 : mp - 9;
-    const long long year = yoe + era * 400 + (month <= 2);
-    char text[96];
-    std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld", year, month, day,
-                  rest / 3600, rest / 60 % 60, rest % 60);
-    return text;
+int PrintEvents(const HealthOptions& o, HealthLog& log) {
+    std::vector<Ovra::DiskHealthEvent> events;
+    if (int rc = log.Events(o.disk, events))
+        return Fail("cannot read the events in " + o.database, LibraryCodeText(rc), rc);
+    Table table({"time", "disk", "event", "from", "to", "detail"});
+    for (const Ovra::DiskHealthEvent& e : events) {
+        table.Add(
+            {UtcTimeText(e.time), std::to_string(e.disk), Utf8(Ovra::DiskHealthEventName(e.type)),
+             Utf8(e.from), Utf8(e.to), Utf8(e.detail)},
+            WatchEventJson(e));
+    }
+    table.Print(o.json);
+    if (!o.json) std::cout << events.size() << " event(s)\n";
+    return 0;
 }
 
 int CmdHistory(const HealthOptions& o) {
@@ -210,6 +169,7 @@ int CmdHistory(const HealthOptions& o) {
     HealthLog log;
     if (int rc = log.Open(Wide(o.database)))
         return Fail("cannot open " + o.database, LibraryCodeText(rc), rc);
+    if (o.events) return PrintEvents(o, log);
     std::vector<HealthSample> samples;
     if (int rc = log.History(o.disk, o.id, samples))
         return Fail("cannot read the history in " + o.database, LibraryCodeText(rc), rc);
@@ -230,14 +190,14 @@ int CmdHistory(const HealthOptions& o) {
                               {"disk", s.disk},
                               {"id", s.id},
                               {"attribute", name},
-                              {"value", Optional(s.value)},
-                              {"worst", Optional(s.worst)},
-                              {"raw", Optional(s.raw)},
+                              {"value", OptionalJson(s.value)},
+                              {"worst", OptionalJson(s.worst)},
+                              {"raw", OptionalJson(s.raw)},
                               {"change", change},
-                              {"temperature", Optional(s.temperature)},
+                              {"temperature", OptionalJson(s.temperature)},
                               {"verdict", Utf8(s.verdict)}};
         table.Add(
-            {TimeText(s.time), std::to_string(s.disk), std::to_string(s.id), name, cell(s.value),
+            {UtcTimeText(s.time), std::to_string(s.disk), std::to_string(s.id), name, cell(s.value),
              cell(s.worst), cell(s.raw), change, cell(s.temperature), Utf8(s.verdict)},
             object);
         previous = &s;
@@ -264,12 +224,19 @@ void AddHealthCommands(CLI::App& app, int& exitCode) {
         "several disks the worst of them, Failing before Warning before Unknown.");
     health->require_subcommand(0, 1);
 
-    CLI::App* history =
-        health->add_subcommand("history", "How the recorded readings of a health log changed");
-    history->add_option("database", options->database, "Log written by smart --watch --log")
+    CLI::App* history = health->add_subcommand(
+        "history", "How the recorded readings of a health log changed, or its events");
+    history
+        ->add_option("database", options->database,
+                     "Log written by smart --watch --log or watch --log")
         ->required();
     history->add_option("--disk", options->disk, "Only this disk");
-    history->add_option("--id", options->id, "Only this attribute (0: the disk-level record)");
+    CLI::Option* id =
+        history->add_option("--id", options->id, "Only this attribute (0: the disk-level record)");
+    history
+        ->add_flag("--events", options->events,
+                   "The events a watch recorded, oldest first, instead of the readings")
+        ->excludes(id);
     history->add_flag("--json", options->json, "Print JSON lines");
     history->callback([&exitCode, options] { exitCode = CmdHistory(*options); });
 

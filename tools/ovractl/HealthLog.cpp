@@ -16,6 +16,8 @@ const wchar_t* const kWorst = L"Worst";
 const wchar_t* const kRaw = L"Raw";
 const wchar_t* const kTemperature = L"Temperature";
 const wchar_t* const kVerdict = L"Verdict";
+const int kEventId = -1;
+const wchar_t kSeparator = L'\t';
 
 std::list<LogService::Field> Fields() {
     std::list<LogService::Field> fields;
@@ -83,15 +85,21 @@ int HealthLog::RecordCycle(
     return first;
 }
 
-int HealthLog::History(long long disk, long long id, std::vector<HealthSample>& samples) {
-    std::wstring clause;
-    if (disk >= 0) clause = L"WHERE Disk = " + std::to_wstring(disk);
-    if (id >= 0)
-        clause += (clause.empty() ? L"WHERE " : L" AND ") + std::wstring(L"AttrId = ") +
-                  std::to_wstring(id);
-    clause += L" ORDER BY Disk, AttrId, Time";
+int HealthLog::RecordEvent(const Ovra::DiskHealthEvent& event) {
+    LogService::Record row;
+    row.time = event.time;
+    row.data.push_back({kDisk, LogVariant(static_cast<int>(event.disk))});
+    row.data.push_back({kId, LogVariant(kEventId)});
+    row.data.push_back({kValue, LogVariant(static_cast<int>(event.type))});
+    row.data.push_back(
+        {kVerdict, LogVariant(event.from + kSeparator + event.to + kSeparator + event.detail)});
+    return m_log.Insert(std::list<LogService::Record>{row});
+}
+
+int HealthLog::Query(const std::wstring& condition, const wchar_t* order,
+                     std::vector<HealthSample>& samples) {
     std::list<std::list<LogService::FieldData>> rows;
-    if (int rc = m_log.Search(clause, rows)) return rc;
+    if (int rc = m_log.Search(L"WHERE " + condition + L" ORDER BY " + order, rows)) return rc;
     samples.clear();
     for (const auto& row : rows) {
         HealthSample sample;
@@ -111,6 +119,37 @@ int HealthLog::History(long long disk, long long id, std::vector<HealthSample>& 
             if (name == kTemperature) sample.temperature = number;
         }
         samples.push_back(sample);
+    }
+    return 0;
+}
+
+int HealthLog::History(long long disk, long long id, std::vector<HealthSample>& samples) {
+    std::wstring condition = id >= 0 ? L"AttrId = " + std::to_wstring(id) : L"AttrId >= 0";
+    if (disk >= 0) condition += L" AND Disk = " + std::to_wstring(disk);
+    return Query(condition, L"Disk, AttrId, Time", samples);
+}
+
+int HealthLog::Events(long long disk, std::vector<Ovra::DiskHealthEvent>& events) {
+    std::wstring condition = L"AttrId = " + std::to_wstring(kEventId);
+    if (disk >= 0) condition += L" AND Disk = " + std::to_wstring(disk);
+    std::vector<HealthSample> samples;
+    if (int rc = Query(condition, L"Time, rowid", samples)) return rc;
+    events.clear();
+    for (const HealthSample& s : samples) {
+        Ovra::DiskHealthEvent event;
+        event.type = static_cast<Ovra::DiskHealthEvent::Type>(s.value);
+        event.time = s.time;
+        event.disk = s.disk;
+        // The detail is last: a tab inside it stays part of it.
+        const std::size_t first = s.verdict.find(kSeparator);
+        const std::size_t second =
+            first == std::wstring::npos ? first : s.verdict.find(kSeparator, first + 1);
+        event.from = s.verdict.substr(0, first);
+        if (second != std::wstring::npos) {
+            event.to = s.verdict.substr(first + 1, second - first - 1);
+            event.detail = s.verdict.substr(second + 1);
+        }
+        events.push_back(event);
     }
     return 0;
 }

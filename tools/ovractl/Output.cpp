@@ -23,6 +23,26 @@ std::wstring Wide(const std::string& text) {
     return Ovra::utf8_to_tcs(text);
 }
 
+std::string UtcTimeText(long long ms) {
+    long long seconds = ms / 1000;
+    long long days = seconds / 86400;
+    const long long rest = seconds % 86400;
+    // Civil date from a day count (proleptic Gregorian).
+    days += 719468;
+    const long long era = days / 146097;
+    const long long doe = days - era * 146097;
+    const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const long long mp = (5 * doy + 2) / 153;
+    const long long day = doy - (153 * mp + 2) / 5 + 1;
+    const long long month = mp < 10 ? mp + 3 : mp - 9;
+    const long long year = yoe + era * 400 + (month <= 2);
+    char text[96];
+    std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld", year, month, day,
+                  rest / 3600, rest / 60 % 60, rest % 60);
+    return text;
+}
+
 std::string HumanSize(std::uint64_t bytes) {
     static const char* const kUnits[] = {"B", "KiB", "MiB", "GiB", "TiB", "PiB"};
     double value = static_cast<double>(bytes);

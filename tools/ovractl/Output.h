@@ -26,6 +26,9 @@ int Fail(const std::string& what, const std::string& detail, int code);
 std::string Utf8(const std::wstring& text);
 std::wstring Wide(const std::string& text);
 
+// "2024-05-01 12:00:00" (UTC) of a time in ms since 1970.
+std::string UtcTimeText(long long ms);
+
 // "1.5 GiB", "512 B".
 std::string HumanSize(std::uint64_t bytes);
 

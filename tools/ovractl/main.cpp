@@ -1,13 +1,15 @@
 // ovractl: the library's jobs from the command line. Exit status: 0 on success, the library's
 // result code when an operation fails, or one of the tool's own codes (see Output.h).
+#include <Ovra/ResultCodes.h>
 #include "DemoCommand.h"
 #include "DiskCommands.h"
 #include "FormatCommands.h"
 #include "HealthCommands.h"
 #include "LogCommands.h"
 #include "Output.h"
+#include "SelfTestCommand.h"
 #include "TimeCommands.h"
-#include <Ovra/ResultCodes.h>
+#include "WatchCommand.h"
 
 #include <CLI/CLI.hpp>
 
@@ -36,6 +38,8 @@ int main(int argc, char** argv) {
     ovractl::AddLogCommands(app, exitCode);
     ovractl::AddDiskCommands(app, exitCode);
     ovractl::AddHealthCommands(app, exitCode);
+    ovractl::AddSelfTestCommand(app, exitCode);
+    ovractl::AddWatchCommand(app, exitCode);
     ovractl::AddFormatCommands(app, exitCode);
     ovractl::AddTimeCommands(app, exitCode);
     try {
