@@ -1,9 +1,10 @@
 // The worker of the time-sync service, its queries and the clock-setting sequence.
 #include <Ovra/TimeSyncService.h>
 
-#include "base/platform/LoadedModule.h"
-#include "base/platform/Platform.h"
 #include <Ovra/ResultCodes.h>
+
+#include "base/platform/Platform.h"
+#include "src/SharedLibrary.h"
 #include "src/timesync/ObserverSlot.h"
 
 #include <cstdint>
