@@ -1,5 +1,7 @@
 #include <Ovra/HddSmartInfo.h>
 
+#include <Ovra/ResultCodes.h>
+
 #include "src/smart/HddSmartInfoData.h"
 #include "src/smart/SmartReader.h"
 
@@ -49,7 +51,7 @@ int HddSmartInfo::EnableCheck(int enable) {
     } else {
         StopThreadEvent();
     }
-    return 0;
+    return result::kOk;
 }
 
 void HddSmartInfo::AddCheckDisk(size_t disk) {

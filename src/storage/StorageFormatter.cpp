@@ -111,7 +111,7 @@ int StorageFormatter::Format(const std::wstring& root, int fileSystem, const std
     auto formatEx = reinterpret_cast<storage::FormatExFunction>(m_fmifsModule->Symbol(kFormatEx));
     const std::uint32_t driveType = Sys().GetDriveTypeW(root.c_str());
     // The library cannot be called after all: no format, so no report and no event 0.
-    if (!formatEx || driveType == 0) return 0;
+    if (!formatEx || driveType == 0) return result::kOk;
     const int mediaCode = driveType == storage::kDriveFixed ? storage::kFmifsFixedMedia
                                                             : storage::kFmifsRemovableMedia;
 
@@ -122,7 +122,7 @@ int StorageFormatter::Format(const std::wstring& root, int fileSystem, const std
 
     run.End();  // releases the lock if the library never reported completion
     if (StorageFormatterObserver* observer = s_pObserver) observer->OnFormatEvent(0, 0);
-    return 0;
+    return result::kOk;
 }
 
 unsigned char OVRA_FMIFS_CALL StorageFormatter::FormatEntry(int command, unsigned int, void* data) {
@@ -156,7 +156,7 @@ int StorageFormatter::GetUsableFileSystem(std::deque<int>& fileSystems) {
         name[255] = L'\0';
         fileSystems.push_back(GetFileSystem(name));
     }
-    return fileSystems.empty() ? result::kSystemFailed : 0;
+    return fileSystems.empty() ? result::kSystemFailed : result::kOk;
 }
 
 }  // namespace Ovra

@@ -84,7 +84,7 @@ int TimeSyncService::Create() {
         SharedLibrary::Load(dir + traits.pathSeparator + L"libntp" + traits.librarySuffix);
     if (!m_ntpModule) return result::kSystemFailed;
     m_created = 1;
-    return 0;
+    return result::kOk;
 }
 
 void TimeSyncService::Destroy() {
@@ -102,7 +102,7 @@ int TimeSyncService::Start() {
         m_requestEvent.Create(1, 0, nullptr);
         m_pauseEvent.Create(1, 0, nullptr);
     }
-    return StartThread(0) ? 0 : 105;
+    return StartThread(0) ? result::kOk : result::kSystemFailed;
 }
 
 void TimeSyncService::Stop() {
@@ -155,7 +155,7 @@ void TimeSyncService::SyncTimeServerNow(const std::wstring& server) {
 
 int TimeSyncService::SetSystemTimeZone(const TimeZone& timeZone) {
     CsLocker lock(m_cs);
-    return SetTimeZone(timeZone) ? 0 : 105;
+    return SetTimeZone(timeZone) ? result::kOk : result::kSystemFailed;
 }
 
 }  // namespace Ovra
