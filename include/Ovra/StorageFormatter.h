@@ -96,7 +96,7 @@ protected:
 private:
     struct FormatRun;
 
-    SharedLibrary* m_fmifsModule;  // shared by copies; null when an entry point is missing
+    SharedLibrary* m_fmifsModule;  // shared by copies; null when the library or an entry is missing
 
     static Mutex s_aMutex;
     static StorageFormatterObserver* s_pObserver;
