@@ -16,6 +16,8 @@
 
 namespace Ovra {
 
+class SharedLibrary;
+
 // Receives the formatter's reports, on the thread that called Format:
 //   event 1, value = percent done; event 2 (format succeeded) or 3 (failed), value 0;
 //   event 0, value 0 once the formatting library has returned (after 2 or 3).
@@ -93,12 +95,8 @@ protected:
 
 private:
     struct FormatRun;
-    struct LibraryShare;
 
-    void Release();
-
-    void* m_fmifsModule;    // null when the library or an entry point is missing
-    LibraryShare* m_share;  // this copy's hold on the shared library; null with m_fmifsModule
+    SharedLibrary* m_fmifsModule;  // shared by copies; null when the library or an entry is missing
 
     static Mutex s_aMutex;
     static StorageFormatterObserver* s_pObserver;

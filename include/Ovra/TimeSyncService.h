@@ -17,10 +17,8 @@
 
 namespace Ovra {
 
+class SharedLibrary;
 class TimeSyncService;
-namespace platform {
-class LoadedModule;
-}
 
 // Told of every failed attempt and of every change of the clock. `code`: 1901 the clock is about
 // to be set to `time`; 0 it was set; 105 setting it failed; 1 the network-time library or its
@@ -119,7 +117,7 @@ private:
     int SetClock(long long& time, const std::wstring& server);
 
     std::unique_ptr<ObserverSlot> m_observer;
-    std::shared_ptr<platform::LoadedModule> m_ntpModule;  // shared by copies
+    SharedLibrary* m_ntpModule;  // shared by copies; null when not created
     int m_created;
     long long m_scheduleTime;
     int m_scheduleEnabled;

@@ -1,5 +1,7 @@
 #include <Ovra/HddSmartInfo.h>
 
+#include <Ovra/ResultCodes.h>
+
 #include "src/smart/HddSmartInfoData.h"
 #include "src/smart/SmartReader.h"
 
@@ -9,39 +11,20 @@ namespace {
 const size_t kDiskCount = 32;  // disk numbers 0 to 31
 }  // namespace
 
-void AcquireSmartData(HddSmartInfoData* data) {
-    data->m_references.fetch_add(1, std::memory_order_relaxed);
-}
-
-void ReleaseSmartData(HddSmartInfoData* data) {
-    if (data->m_references.fetch_sub(1, std::memory_order_acq_rel) == 1) delete data;
-}
-
-SmartDataRef::SmartDataRef(HddSmartInfoData* data) : m_data(data) {
-    AcquireSmartData(m_data);
-}
-
-SmartDataRef::~SmartDataRef() {
-    ReleaseSmartData(m_data);
-}
-
 HddSmartInfo::HddSmartInfo() : Thread(), m_data(new HddSmartInfoData) {}
 
-HddSmartInfo::HddSmartInfo(const HddSmartInfo& other) : Thread(other), m_data(other.m_data) {
-    AcquireSmartData(m_data);
+HddSmartInfo::HddSmartInfo(const HddSmartInfo& other) : Thread(other), m_data(nullptr) {
+    Reassign(m_data, other.m_data);
 }
 
 HddSmartInfo& HddSmartInfo::operator=(const HddSmartInfo& other) {
     Thread::operator=(other);
     if (m_data == other.m_data) return *this;
-    AcquireSmartData(other.m_data);
     // The worker serves the record it started on; it must not outlive this object's reference to
     // that record unnoticed, so stop it, switch, and carry an enabled check over to the new record.
     const bool checking = IsThreadRunning() && !IsStopThread(0);
     StopThread(kInfinite, 1);
-    HddSmartInfoData* previous = m_data;
-    m_data = other.m_data;
-    ReleaseSmartData(previous);
+    Reassign(m_data, other.m_data);
     if (checking) EnableCheck(1);
     return *this;
 }
@@ -49,7 +32,7 @@ HddSmartInfo& HddSmartInfo::operator=(const HddSmartInfo& other) {
 HddSmartInfo::~HddSmartInfo() {
     // The worker runs this object's virtual body: it must end before anything goes.
     StopThread(kInfinite, 1);
-    ReleaseSmartData(m_data);
+    Reassign(m_data, nullptr);
 }
 
 void HddSmartInfo::SetObserver(HddSmartInfoObserver* observer) {
@@ -68,7 +51,7 @@ int HddSmartInfo::EnableCheck(int enable) {
     } else {
         StopThreadEvent();
     }
-    return 0;
+    return result::kOk;
 }
 
 void HddSmartInfo::AddCheckDisk(size_t disk) {
@@ -110,7 +93,7 @@ int HddSmartInfo::GetSmartAttr(SmartSnapshot& all) const {
 unsigned int HddSmartInfo::OnThreadEntry() {
     // Whoever replaces m_data stops this worker first, so the read is safe; the reference keeps
     // the record even when an assignment from inside the observer drops the object's own.
-    const SmartDataRef data(m_data);
+    const SharedRef<HddSmartInfoData> data(m_data);
     std::set<size_t> disks;
     SmartReadings readings;
     SmartSnapshot cycle;

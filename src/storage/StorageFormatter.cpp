@@ -1,14 +1,13 @@
 #include <Ovra/StorageFormatter.h>
 
-#include "base/platform/LoadedModule.h"
 #include <Ovra/ResultCodes.h>
+
+#include "src/SharedLibrary.h"
 #include "src/storage/FmifsEntryPoints.h"
 #include "src/storage/StorageRecords.h"
 
 #include <cstdint>
 #include <cstring>
-#include <memory>
-#include <new>
 
 namespace Ovra {
 
@@ -28,11 +27,6 @@ const char kQueryAvailableFileSystemFormat[] = "QueryAvailableFileSystemFormat";
 
 Mutex StorageFormatter::s_aMutex(L"69F5F27F-585B-48b7-91E3-C3816CAF7357");
 StorageFormatterObserver* StorageFormatter::s_pObserver = nullptr;
-
-// This formatter's hold on the library that its copies share; the last hold frees it.
-struct StorageFormatter::LibraryShare {
-    std::shared_ptr<platform::LoadedModule> library;
-};
 
 // One format on this thread, from taking the lock to Format's return. The lock is a recursive
 // mutex, so the hold this format took is released exactly once: by the library's completion
@@ -68,38 +62,26 @@ private:
     bool m_ended = false;
 };
 
-StorageFormatter::StorageFormatter() : m_fmifsModule(nullptr), m_share(nullptr) {
-    std::shared_ptr<platform::LoadedModule> library = platform::LoadedModule::Load(kLibraryName);
-    if (!library || !library->Symbol(kFormatEx) || !library->Symbol(kEnableVolumeCompression) ||
-        !library->Symbol(kQueryAvailableFileSystemFormat))
-        return;  // an incomplete library is given back at once
-    m_share = new (std::nothrow) LibraryShare{library};
-    if (m_share) m_fmifsModule = library->Get();
+StorageFormatter::StorageFormatter() : m_fmifsModule(SharedLibrary::Load(kLibraryName)) {
+    if (m_fmifsModule && m_fmifsModule->Symbol(kFormatEx) &&
+        m_fmifsModule->Symbol(kEnableVolumeCompression) &&
+        m_fmifsModule->Symbol(kQueryAvailableFileSystemFormat))
+        return;
+    Reassign(m_fmifsModule, nullptr);  // an incomplete library is given back at once
 }
 
-StorageFormatter::StorageFormatter(const StorageFormatter& other)
-    : m_fmifsModule(nullptr), m_share(nullptr) {
-    *this = other;
+StorageFormatter::StorageFormatter(const StorageFormatter& other) : m_fmifsModule(nullptr) {
+    Reassign(m_fmifsModule, other.m_fmifsModule);
 }
 
 StorageFormatter& StorageFormatter::operator=(const StorageFormatter& other) {
-    if (this == &other) return *this;
-    LibraryShare* share = other.m_share ? new (std::nothrow) LibraryShare(*other.m_share) : nullptr;
-    Release();  // after the copy: when both hold one library, it stays loaded
-    m_share = share;
-    m_fmifsModule = share ? other.m_fmifsModule : nullptr;
+    Reassign(m_fmifsModule, other.m_fmifsModule);
     return *this;
 }
 
 StorageFormatter::~StorageFormatter() {
-    Release();
+    Reassign(m_fmifsModule, nullptr);
     s_pObserver = nullptr;
-}
-
-void StorageFormatter::Release() {
-    delete m_share;
-    m_share = nullptr;
-    m_fmifsModule = nullptr;
 }
 
 void StorageFormatter::SetObserver(StorageFormatterObserver* observer) {
@@ -126,11 +108,10 @@ int StorageFormatter::Format(const std::wstring& root, int fileSystem, const std
     std::wstring name;
     if (!GetFsName(fileSystem, name)) return result::kNotFound;
 
-    auto formatEx =
-        reinterpret_cast<storage::FormatExFunction>(m_share->library->Symbol(kFormatEx));
+    auto formatEx = reinterpret_cast<storage::FormatExFunction>(m_fmifsModule->Symbol(kFormatEx));
     const std::uint32_t driveType = Sys().GetDriveTypeW(root.c_str());
     // The library cannot be called after all: no format, so no report and no event 0.
-    if (!formatEx || driveType == 0) return 0;
+    if (!formatEx || driveType == 0) return result::kOk;
     const int mediaCode = driveType == storage::kDriveFixed ? storage::kFmifsFixedMedia
                                                             : storage::kFmifsRemovableMedia;
 
@@ -141,7 +122,7 @@ int StorageFormatter::Format(const std::wstring& root, int fileSystem, const std
 
     run.End();  // releases the lock if the library never reported completion
     if (StorageFormatterObserver* observer = s_pObserver) observer->OnFormatEvent(0, 0);
-    return 0;
+    return result::kOk;
 }
 
 unsigned char OVRA_FMIFS_CALL StorageFormatter::FormatEntry(int command, unsigned int, void* data) {
@@ -165,7 +146,7 @@ int StorageFormatter::GetUsableFileSystem(std::deque<int>& fileSystems) {
     if (!m_fmifsModule) return result::kSystemFailed;
     for (unsigned int index = 0; index < kMaxFileSystemFormats; ++index) {
         auto query = reinterpret_cast<storage::QueryAvailableFileSystemFormatFunction>(
-            m_share->library->Symbol(kQueryAvailableFileSystemFormat));
+            m_fmifsModule->Symbol(kQueryAvailableFileSystemFormat));
         if (!query) break;
         wchar_t name[256] = {};
         unsigned char version = 0;  // major and minor share it: neither is used
@@ -175,7 +156,7 @@ int StorageFormatter::GetUsableFileSystem(std::deque<int>& fileSystems) {
         name[255] = L'\0';
         fileSystems.push_back(GetFileSystem(name));
     }
-    return fileSystems.empty() ? result::kSystemFailed : 0;
+    return fileSystems.empty() ? result::kSystemFailed : result::kOk;
 }
 
 }  // namespace Ovra

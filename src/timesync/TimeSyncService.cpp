@@ -3,9 +3,9 @@
 #include <Ovra/TimeSyncService.h>
 
 #include <Ovra/Bases/ModuleDir.h>
-
-#include "base/platform/LoadedModule.h"
 #include <Ovra/ResultCodes.h>
+
+#include "src/SharedLibrary.h"
 #include "src/timesync/ObserverSlot.h"
 
 #include <climits>
@@ -21,13 +21,14 @@ const wchar_t kDefaultServer[] = L"pool.ntp.org";
 
 TimeSyncService::TimeSyncService()
     : m_observer(new ObserverSlot),
+      m_ntpModule(nullptr),
       m_created(0),
       m_scheduleTime(kDefaultPeriodMs),
       m_scheduleEnabled(0),
       m_scheduleServers(1, kDefaultServer) {}
 
 TimeSyncService::TimeSyncService(const TimeSyncService& other)
-    : Service(other), m_observer(new ObserverSlot), m_created(0) {
+    : Service(other), m_observer(new ObserverSlot), m_ntpModule(nullptr), m_created(0) {
     *this = other;
 }
 
@@ -58,7 +59,7 @@ TimeSyncService& TimeSyncService::operator=(const TimeSyncService& other) {
         m_scheduleServers.swap(servers);
         m_requests.swap(requests);
     }
-    m_ntpModule = other.m_ntpModule;
+    Reassign(m_ntpModule, other.m_ntpModule);
     m_created = other.m_created;
     return *this;
 }
@@ -68,7 +69,7 @@ TimeSyncService::~TimeSyncService() {
     StopThread(kInfinite, 1);
     if (m_created) {
         Stop();
-        m_ntpModule.reset();
+        Reassign(m_ntpModule, nullptr);
         m_created = 0;
     }
 }
@@ -76,20 +77,20 @@ TimeSyncService::~TimeSyncService() {
 int TimeSyncService::Create() {
     if (m_created) return result::kExists;
     std::wstring dir;
-    if (!GetModuleDir(dir))
-        return result::kSystemFailed;  // inline: resolves to this library's folder
+    // Inline, so it resolves to this library's folder, not the host's.
+    if (!GetModuleDir(dir)) return result::kSystemFailed;
     const platform::BackendTraits& traits = platform::Traits();
     m_ntpModule =
-        platform::LoadedModule::Load(dir + traits.pathSeparator + L"libntp" + traits.librarySuffix);
+        SharedLibrary::Load(dir + traits.pathSeparator + L"libntp" + traits.librarySuffix);
     if (!m_ntpModule) return result::kSystemFailed;
     m_created = 1;
-    return 0;
+    return result::kOk;
 }
 
 void TimeSyncService::Destroy() {
     if (!m_created) return;
     Stop();
-    m_ntpModule.reset();
+    Reassign(m_ntpModule, nullptr);
     m_created = 0;
 }
 
@@ -101,7 +102,7 @@ int TimeSyncService::Start() {
         m_requestEvent.Create(1, 0, nullptr);
         m_pauseEvent.Create(1, 0, nullptr);
     }
-    return StartThread(0) ? 0 : 105;
+    return StartThread(0) ? result::kOk : result::kSystemFailed;
 }
 
 void TimeSyncService::Stop() {
@@ -154,7 +155,7 @@ void TimeSyncService::SyncTimeServerNow(const std::wstring& server) {
 
 int TimeSyncService::SetSystemTimeZone(const TimeZone& timeZone) {
     CsLocker lock(m_cs);
-    return SetTimeZone(timeZone) ? 0 : 105;
+    return SetTimeZone(timeZone) ? result::kOk : result::kSystemFailed;
 }
 
 }  // namespace Ovra

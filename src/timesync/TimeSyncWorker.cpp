@@ -1,9 +1,11 @@
 // The worker of the time-sync service, its queries and the clock-setting sequence.
 #include <Ovra/TimeSyncService.h>
 
-#include "base/platform/LoadedModule.h"
-#include "base/platform/Platform.h"
 #include <Ovra/ResultCodes.h>
+#include <ntp/Ntp.h>
+
+#include "base/platform/Platform.h"
+#include "src/SharedLibrary.h"
 #include "src/timesync/ObserverSlot.h"
 
 #include <cstdint>
@@ -16,7 +18,8 @@ const std::uint32_t kStopped = platform::kWaitObject0;
 const std::uint32_t kRequested = platform::kWaitObject0 + 1;
 const int kClockAboutToBeSet = 1901;
 
-using GetNtpTimeFunction = int (*)(const std::wstring& server, long long& time);
+// From libntp's own declaration; the library is loaded by name at run time, never linked.
+using GetNtpTimeFunction = decltype(&::GetNtpTime);
 }  // namespace
 
 unsigned int TimeSyncService::OnThreadEntry() {

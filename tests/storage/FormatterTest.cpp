@@ -109,7 +109,8 @@ TEST_F(FormatterTest, CopiesShareOneLoadFreedOnceAndAnyDestructionClearsTheObser
     {
         auto original = std::make_unique<StorageFormatter>();
         StorageFormatter copy(*original);
-        StorageFormatter assigned;  // its own load, given back when it is assigned
+        StorageFormatter assigned;     // its own load, given back when it is assigned
+        assigned.operator=(assigned);  // but kept by a self-assignment
         EXPECT_EQ(fake.LoadedModuleCount(), 3);
         assigned = *original;
         assigned = copy;  // the same library: stays loaded

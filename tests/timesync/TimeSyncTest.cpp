@@ -74,6 +74,7 @@ TEST_F(TimeSyncTest, LifecycleCodesAndTheLibraryHeldOnceAlsoByCopies) {
     EXPECT_EQ(1, fake.FreeCount(NtpLibraryPath()));
     // Copies share the library and free it once; they take the schedule along.
     ASSERT_EQ(0, service.Create());
+    service.operator=(service);  // keeps it created, with its library
     service.SetScheduleTimeServer({L"a"});
     {
         // Plain services: their own destructors stop their workers and free the library.
