@@ -161,7 +161,8 @@ TEST(LogToolTest, ForwardDeliversEveryRecordAcrossAServerRestart) {
         dir, lines, [&](const std::set<int>& found) { return found.size() == 2u * kHalf; });
     forwarder.Kill();
     EXPECT_EQ(found.size(), 2u * kHalf);
-    std::printf("forwarded %d records: %zu lines received\n", 2 * kHalf, lines.size());
+    std::printf("forwarded %d records: %zu lines received, %zu duplicates\n", 2 * kHalf,
+                lines.size(), lines.size() - found.size());
     // rsyslog writes out what it parsed: the escapes come through only when they are right.
     const std::regex first(
         R"(<14>1 2023-11-14T22:13:20\.000Z \S+ ovra [0-9]+ log \[ovra@32473 cursor="ovra1:1:1700000000000" )"
