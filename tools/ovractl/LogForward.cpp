@@ -99,6 +99,10 @@ public:
             asio::write(m_stream, asio::buffer(OctetCounted(message)), ec);
         } else {
             m_datagram.send(asio::buffer(message), 0, ec);
+            // The refusal of an earlier datagram that found no listener, reported instead of
+            // sending this one: UDP promises nothing for that one, this one goes again.
+            if (ec == asio::error::connection_refused)
+                m_datagram.send(asio::buffer(message), 0, ec);
         }
         if (ec) error = ec.message();
         return !ec;
@@ -199,18 +203,14 @@ public:
 
     int Run(std::wstring start) {
         m_safe = m_written = start;
-        double backoff = kFirstBackoff;
         while (!StopRequested()) {
             if (!m_connected) {
                 std::string error;
                 if (!m_transport.Connect(error)) {
-                    std::cerr << "ovractl: cannot reach " << m_o.to << ": " << error
-                              << "; trying again in " << backoff << " s\n";
-                    Pause(static_cast<int>(backoff * 1000));
-                    backoff = std::min(backoff * 2, kLastBackoff);
+                    std::cerr << "ovractl: cannot reach " << m_o.to << ": " << error << '\n';
+                    Back();
                     continue;
                 }
-                backoff = kFirstBackoff;
                 m_connected = true;
                 m_reader.reset(new LogFollower(m_log, Utf8(m_safe)));
             }
@@ -234,7 +234,7 @@ public:
             }
             m_reader->WaitForChange(kPollMs, [this] { return Settle(); });
         }
-        if (m_connected && Finish()) m_connected = false;
+        if (m_connected) Finish();
         Checkpoint(true);
         std::cerr << "ovractl: sent " << m_sent << " record(s), " << m_again
                   << " of them again after a lost connection; delivered up to " << Utf8(m_safe)
@@ -256,6 +256,15 @@ private:
         m_pending.clear();
         m_transport.Close();
         m_connected = false;
+        Back();
+    }
+
+    // Waits before the next attempt, twice as long as before; a delivery starts again at the
+    // shortest wait.
+    void Back() {
+        std::cerr << "ovractl: trying again in " << m_backoff << " s\n";
+        Pause(static_cast<int>(m_backoff * 1000));
+        m_backoff = std::min(m_backoff * 2, kLastBackoff);
     }
 
     // Moves what has been out long enough on a live connection to the safe cursor; false when the
@@ -270,6 +279,7 @@ private:
                (!m_transport.Tcp() || now - m_pending.front().sent >= kSettle)) {
             m_safe = m_pending.front().cursor;
             m_pending.pop_front();
+            m_backoff = kFirstBackoff;
         }
         Checkpoint(false);
         return true;
@@ -284,6 +294,7 @@ private:
         if (!m_pending.empty()) m_safe = m_pending.back().cursor;
         m_pending.clear();
         m_transport.Close();
+        m_connected = false;
         return true;
     }
 
@@ -307,6 +318,7 @@ private:
     std::wstring m_safe, m_written;
     Clock::time_point m_lastWrite{};
     bool m_connected = false;
+    double m_backoff = kFirstBackoff;
     unsigned long long m_sent = 0, m_again = 0;
 };
 
