@@ -168,8 +168,9 @@ void RecordReader::Resolve(const CppSQLite3Rows& rows) {
             default:
                 break;
         }
-        const ReadReal real =
-            read == ReadFloat ? ReadRealFloat : read == ReadDouble ? ReadRealDouble : nullptr;
+        const ReadReal real = read == ReadFloat    ? ReadRealFloat
+                              : read == ReadDouble ? ReadRealDouble
+                                                   : nullptr;
         m_columns.push_back(
             {&entry.first, rows.ColumnIndex(utf8.c_str()), read, read == ReadText, real});
     }
