@@ -4,8 +4,8 @@
 #   setup.sh --main   the main job (scripts/run.sh): the native toolchain, the libraries ovractl
 #                     links, and the file-system tools the Linux volumes use
 #   setup.sh --all    also everything the tests need (the default): GoogleTest, benchmarks, clang,
-#                     the Windows cross toolchain and Wine, chrony, QEMU with a kernel for the
-#                     guest tests, and the SQLite amalgamation for the Windows build
+#                     the Windows cross toolchain and Wine, chrony, rsyslog, QEMU with a kernel for
+#                     the guest tests, and the SQLite amalgamation for the Windows build
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,7 +21,7 @@ esac
 packages=(
     cmake ninja-build g++
     libsqlite3-dev sqlite3
-    libcli11-dev nlohmann-json3-dev
+    libcli11-dev nlohmann-json3-dev libboost1.81-dev
     # Linux volumes: identity from the devices, and the tools that make, label and mount them.
     libblkid-dev e2fsprogs xfsprogs dosfstools exfatprogs exfat-fuse ntfs-3g fusefat
 )
@@ -30,7 +30,7 @@ if [ "$scope" = --all ]; then
         clang libclang-rt-14-dev clang-format
         libgtest-dev libgmock-dev googletest libbenchmark-dev
         g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools wine64
-        chrony
+        chrony rsyslog
         qemu-system-x86 linux-image-amd64 busybox-static cpio
     )
 fi

@@ -13,6 +13,7 @@
 namespace Ovra {
 
 class CppSQLite3DB;
+class LogCursorVisitor;  // <Ovra/LogCursor.h>
 class LogSearchVisitor;
 struct LogServiceTestAccess;
 
@@ -51,6 +52,8 @@ struct LogServiceTestAccess;
 //   searches go on during a large expiry; SetRetentionMaxBytes bounds the space the records use;
 //   ReclaimSpace gives free pages back to the file system.
 // - Search with a LogSearchVisitor hands over one record at a time instead of the whole result.
+// - ReadAfter resumes from a cursor (LogCursor.h: 141 a cursor that is not ours, 121 a position
+//   that is lost); CreateTextIndex keeps a full-text index (141 a query the index rejects).
 class OVRA_PLATFORM_MISC_API LogService : private Thread {
 public:
     // A column declaration. constraint: 1 " unique", 2 " not null", anything else nothing.
@@ -164,6 +167,24 @@ public:
     // them up to the busy timeout of a minute, then fails).
     int EnableWriteAheadLog(int enable);
 
+    // Cursors: the records after `cursor`, and the cursor of the newest record. See LogCursor.h.
+    int ReadAfter(const std::wstring& cursor, size_t limit, LogCursorVisitor& visitor);
+    int GetCursorAtEnd(std::wstring& cursor);
+    // A number that changes whenever this or another connection may have changed the file; reads
+    // no table, so a follower polls it and calls ReadAfter only when it moved.
+    int GetDataVersion(unsigned long long& version);
+
+    // An opt-in full-text index (SQLite FTS5) over text columns of the table, kept in step by
+    // triggers in the same transaction as every insert, batch and retention delete. 104 for no
+    // columns; 1 for a name that is no text column of the table; 116 when there is one already;
+    // 122 without the table. Its pages count towards SetRetentionMaxBytes.
+    int CreateTextIndex(const std::list<std::wstring>& columns);
+    // The records matching an FTS5 query (words, "phrases", prefix*, AND/OR/NOT, NEAR, column:),
+    // oldest first, streamed as by Search. The query is bound, never spliced into SQL. 141 for a
+    // query FTS5 rejects, 122 without a text index.
+    int SearchText(const std::wstring& query, LogSearchVisitor& visitor);
+    int GetTextCount(const std::wstring& query, unsigned long long& count);
+
 protected:
     int ExistTable() const;
     int DropTable();
@@ -183,10 +204,10 @@ private:
     void LoadFieldTypes(std::map<std::wstring, LogVariant::Type>& types);
     int RunStatement(const std::wstring& statement, bool markCorrupt);
     int RunSearch(const std::wstring& statement, std::list<std::list<FieldData>>& rows);
-    // Runs `statement` under the lock, handing each result row to `onRow`, which returns true to
-    // stop; the result code of the whole run.
+    // Runs `statement` (with `bound` as its parameter ?1, when given) under the lock, handing
+    // each result row to `onRow`, which returns true to stop; failures are thrown.
     template <typename OnRow>
-    int StepRows(const std::wstring& statement, OnRow onRow);
+    void StepRows(const std::wstring& statement, OnRow onRow, const std::string* bound = nullptr);
     bool DeleteExpiredInChunks(long long cutoff, unsigned int chunk);
     void DeleteOldestUntilWithin(unsigned long long bytes, unsigned int chunk);
     int DeleteChunk(const std::string& statement, int& changes);

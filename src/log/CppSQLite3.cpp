@@ -219,9 +219,14 @@ int CppSQLite3DB::QueryInt(const char* sql) {
     return value;
 }
 
-CppSQLite3Rows CppSQLite3DB::Rows(const char* sql) {
+CppSQLite3Rows CppSQLite3DB::Rows(const char* sql, const char* bound) {
     CheckOpen();
-    return CppSQLite3Rows(m_db, sql);
+    return CppSQLite3Rows(m_db, sql, bound);
+}
+
+long long CppSQLite3DB::TotalChanges() const {
+    CheckOpen();
+    return sqlite3_total_changes(m_db);
 }
 
 bool CppSQLite3DB::InTransaction() const {

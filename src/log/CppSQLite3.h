@@ -78,7 +78,9 @@ public:
     CppSQLite3Query Query(const char* sql);
     int QueryInt(const char* sql);
     // The result rows of every statement of `sql`, stepped one at a time (see CppSQLite3Rows).
-    CppSQLite3Rows Rows(const char* sql);
+    CppSQLite3Rows Rows(const char* sql, const char* bound = nullptr);
+    // Rows changed by this connection since it was opened.
+    long long TotalChanges() const;
     // True while a transaction begun with BEGIN is open.
     bool InTransaction() const;
 

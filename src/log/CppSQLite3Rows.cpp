@@ -37,7 +37,12 @@ bool CppSQLite3Rows::PrepareNext() {
         const int result = sqlite3_prepare_v2(m_db, m_rest, -1, &m_statement, &tail);
         if (result != SQLITE_OK) Fail(result, sqlite3_errmsg(m_db));
         m_rest = tail;
-        if (m_statement) return true;  // none for blanks or a comment
+        if (!m_statement) continue;  // none for blanks or a comment
+        if (m_bound && sqlite3_bind_parameter_count(m_statement) > 0) {
+            const int bound = sqlite3_bind_text(m_statement, 1, m_bound, -1, SQLITE_STATIC);
+            if (bound != SQLITE_OK) Fail(bound, sqlite3_errmsg(m_db));
+        }
+        return true;
     }
     return false;
 }
@@ -65,6 +70,13 @@ const char* CppSQLite3Rows::Text(int column) const {
         throw CppSQLite3Exception(SQLITE_NOMEM, sqlite3_errmsg(m_db));
     }
     return reinterpret_cast<const char*>(text);
+}
+
+bool CppSQLite3Rows::Number(int column, double& value) const {
+    const int type = sqlite3_column_type(m_statement, column);
+    if (type != SQLITE_FLOAT && type != SQLITE_INTEGER) return false;
+    value = sqlite3_column_double(m_statement, column);
+    return true;
 }
 
 int CppSQLite3Rows::Bytes(int column) const {

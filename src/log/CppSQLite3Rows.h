@@ -12,8 +12,10 @@ namespace Ovra {
 
 class CppSQLite3Rows {
 public:
-    // Prepares nothing yet: `sql` must outlive the object.
-    CppSQLite3Rows(sqlite3* db, const char* sql) : m_db(db), m_rest(sql) {}
+    // Prepares nothing yet: `sql` (and `bound`, the text of parameter ?1 of every statement that
+    // has one) must outlive the object.
+    CppSQLite3Rows(sqlite3* db, const char* sql, const char* bound = nullptr)
+        : m_db(db), m_rest(sql), m_bound(bound) {}
     CppSQLite3Rows(const CppSQLite3Rows&) = delete;
     CppSQLite3Rows& operator=(const CppSQLite3Rows&) = delete;
     ~CppSQLite3Rows();
@@ -28,6 +30,9 @@ public:
     // The UTF-8 text of a column of the current row, null for SQL NULL; raises SQLITE_NOMEM when
     // SQLite cannot make the text. Valid until the next step.
     const char* Text(int column) const;
+    // When the column of the current row holds a number (not text, not NULL), sets `value` to it
+    // and returns true. Asked before Text, which may change what SQLite reports.
+    bool Number(int column, double& value) const;
     // The length in bytes of the text that Text gave.
     int Bytes(int column) const;
 
@@ -38,6 +43,7 @@ private:
     sqlite3* m_db;
     sqlite3_stmt* m_statement = nullptr;
     const char* m_rest;  // the statements not prepared yet; null after a failure
+    const char* m_bound;
     int m_columns = -1;  // the column count of the first row, once there is one
 };
 

@@ -34,19 +34,7 @@ int LogService::Insert(const std::list<Record>& records) {
         sql += "COMMIT;";
 
         ForegroundLock lock(*this);
-        CppSQLite3DB& db = Db();
-        const int result = Guarded(&m_broken, [&] {
-            db.Execute(sql.c_str());
-            return kOk;
-        });
-        // SQLite rolls some failures back by itself; whatever is still open goes here.
-        if (result != kOk && db.InTransaction()) {
-            Guarded(nullptr, [&] {
-                db.Execute("ROLLBACK");
-                return kOk;
-            });
-        }
-        return result;
+        return ExecuteAllOrNothing(Db(), sql, &m_broken);
     });
 }
 

@@ -69,6 +69,14 @@ void ReadDouble(const char* text, int, Scratch&, LogVariant& value) {
     value.SetValue(ParseDouble(text));
 }
 
+void ReadRealFloat(double real, LogVariant& value) {
+    value.SetValue(NarrowToFloat(real));
+}
+
+void ReadRealDouble(double real, LogVariant& value) {
+    value.SetValue(real);
+}
+
 // The text up to its first zero byte, as a C string of it reads. ASCII is widened straight into
 // a buffer that only ever grows; the first other byte hands the rest to the full conversion.
 void ReadText(const char* text, int bytes, Scratch& scratch, LogVariant& value) {
@@ -160,7 +168,11 @@ void RecordReader::Resolve(const CppSQLite3Rows& rows) {
             default:
                 break;
         }
-        m_columns.push_back({&entry.first, rows.ColumnIndex(utf8.c_str()), read, read == ReadText});
+        const ReadReal real = read == ReadFloat    ? ReadRealFloat
+                              : read == ReadDouble ? ReadRealDouble
+                                                   : nullptr;
+        m_columns.push_back(
+            {&entry.first, rows.ColumnIndex(utf8.c_str()), read, read == ReadText, real});
     }
     m_resolved = true;
 }
@@ -168,6 +180,13 @@ void RecordReader::Resolve(const CppSQLite3Rows& rows) {
 void RecordReader::Read(const CppSQLite3Rows& rows, Row& record) {
     if (!m_resolved) Resolve(rows);
     for (const Column& column : m_columns) {
+        double real = 0;
+        if (column.real && rows.Number(column.index, real)) {
+            record.emplace_back();
+            record.back().name = *column.name;
+            column.real(real, record.back().value);
+            continue;
+        }
         const char* text = rows.Text(column.index);
         if (!text) continue;
         record.emplace_back();

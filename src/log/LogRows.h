@@ -44,11 +44,15 @@ public:
 
 private:
     using ReadValue = void (*)(const char* text, int bytes, Scratch& scratch, LogVariant& value);
+    using ReadReal = void (*)(double real, LogVariant& value);
     struct Column {
         const std::wstring* name;
         int index;
         ReadValue read;  // chosen once, by the column's type
         bool text;       // whether `read` needs the length of the text
+        // Float and Double columns: a stored number is taken as SQLite holds it, since its text
+        // has only 15 significant digits.
+        ReadReal real;
     };
     void Resolve(const CppSQLite3Rows& rows);
 

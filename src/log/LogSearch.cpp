@@ -7,43 +7,11 @@
 #include "src/log/LogServiceInternals.h"
 #include "src/log/LogStatements.h"
 
-#include <Ovra/Bases/StringConv.h>
-
 #include <string>
 
 namespace Ovra {
 
 using namespace logservice;
-
-namespace {
-
-// Marks the service as inside a visitor call for its lifetime.
-class VisitGuard {
-public:
-    explicit VisitGuard(bool& visiting) : m_visiting(visiting) { m_visiting = true; }
-    ~VisitGuard() { m_visiting = false; }
-    VisitGuard(const VisitGuard&) = delete;
-    VisitGuard& operator=(const VisitGuard&) = delete;
-
-private:
-    bool& m_visiting;
-};
-
-}  // namespace
-
-template <typename OnRow>
-int LogService::StepRows(const std::wstring& statement, OnRow onRow) {
-    return Guarded(&m_broken, [&] {
-        const std::string sql = tcs_to_utf8(statement);
-        // Held until the last row is read: the column types must not change under the reading.
-        ForegroundLock lock(*this);
-        CppSQLite3Rows rows = Db().Rows(sql.c_str());
-        while (rows.Next()) {
-            if (onRow(rows)) break;
-        }
-        return kOk;
-    });
-}
 
 int LogService::Search(const std::wstring& clause, std::list<std::list<FieldData>>& rows) {
     return Guarded(nullptr, [&] { return RunSearch(logsql::SelectAll(clause), rows); });
@@ -71,25 +39,29 @@ int LogService::RunSearch(const std::wstring& statement, std::list<std::list<Fie
     // All or nothing: the records go to `rows` only once every row has been read.
     std::list<std::list<FieldData>> found;
     logrows::RecordReader reader(m_fieldTypes);
-    const int result = StepRows(statement, [&](const CppSQLite3Rows& row) {
-        found.emplace_back();
-        reader.Read(row, found.back());
-        return false;
+    const int result = Guarded(&m_broken, [&] {
+        StepRows(statement, [&](const CppSQLite3Rows& row) {
+            found.emplace_back();
+            reader.Read(row, found.back());
+            return false;
+        });
+        return kOk;
     });
     if (result == kOk) rows.splice(rows.end(), found);
     return result;
 }
 
 int LogService::Search(const std::wstring& clause, LogSearchVisitor& visitor) {
-    return Guarded(nullptr, [&] {
+    return Guarded(&m_broken, [&] {
         logrows::RecordReader reader(m_fieldTypes);
         logrows::Row record;
-        return StepRows(logsql::SelectAll(clause), [&](const CppSQLite3Rows& row) {
+        StepRows(logsql::SelectAll(clause), [&](const CppSQLite3Rows& row) {
             record.clear();
             reader.Read(row, record);
             VisitGuard visiting(m_visiting);
             return visitor.OnLogRecord(record) != 0;
         });
+        return kOk;
     });
 }
 
@@ -97,9 +69,9 @@ int LogService::GetRecordCount(const std::wstring& clause, unsigned long long& c
     count = 0;
     bool first = true;
     long long counted = 0;
-    const int result = Guarded(nullptr, [&] {
+    const int result = Guarded(&m_broken, [&] {
         // Every row is stepped, as for a search: later statements of the clause run too.
-        return StepRows(logsql::Count(clause), [&](const CppSQLite3Rows& row) {
+        StepRows(logsql::Count(clause), [&](const CppSQLite3Rows& row) {
             if (first) {
                 first = false;
                 const char* text = row.Text(row.ColumnIndex(logsql::kCountColumn));
@@ -107,6 +79,7 @@ int LogService::GetRecordCount(const std::wstring& clause, unsigned long long& c
             }
             return false;
         });
+        return kOk;
     });
     if (result == kOk) count = static_cast<unsigned long long>(counted);
     return result;

@@ -1,12 +1,14 @@
 #pragma once
 
 // What the parts of LogService share: its result codes, the guarded call that keeps every
-// exception inside the library, and the lock that callers take.
+// exception inside the library, the lock that callers take and the stepping of result rows.
 
 #include <Ovra/LogService.h>
 
 #include <Ovra/ResultCodes.h>
 #include "src/log/CppSQLite3.h"
+
+#include <Ovra/Bases/StringConv.h>
 
 #include <sqlite3.h>
 
@@ -15,11 +17,13 @@
 #include <mutex>
 #include <new>
 #include <stdexcept>
+#include <string>
 
 namespace Ovra {
 namespace logservice {
 
 using result::kAlreadyOpen;
+using result::kBadArgument;
 using result::kEmptyInput;
 using result::kFailed;
 using result::kOk;
@@ -45,6 +49,34 @@ int Guarded(std::atomic<int>* broken, Body&& body) noexcept {
         return kFailed;
     }
 }
+
+// Runs `sql` (BEGIN; ... COMMIT;) and rolls back whatever a failure left open: all or nothing.
+inline int ExecuteAllOrNothing(CppSQLite3DB& db, const std::string& sql, std::atomic<int>* broken) {
+    const int result = Guarded(broken, [&] {
+        db.Execute(sql.c_str());
+        return kOk;
+    });
+    // SQLite rolls some failures back by itself; whatever is still open goes here.
+    if (result != kOk && db.InTransaction()) {
+        Guarded(nullptr, [&] {
+            db.Execute("ROLLBACK");
+            return kOk;
+        });
+    }
+    return result;
+}
+
+// Marks the service as inside a visitor call for its lifetime.
+class VisitGuard {
+public:
+    explicit VisitGuard(bool& visiting) : m_visiting(visiting) { m_visiting = true; }
+    ~VisitGuard() { m_visiting = false; }
+    VisitGuard(const VisitGuard&) = delete;
+    VisitGuard& operator=(const VisitGuard&) = delete;
+
+private:
+    bool& m_visiting;
+};
 
 }  // namespace logservice
 
@@ -104,5 +136,16 @@ public:
 private:
     const LogService& m_service;
 };
+
+template <typename OnRow>
+void LogService::StepRows(const std::wstring& statement, OnRow onRow, const std::string* bound) {
+    const std::string sql = tcs_to_utf8(statement);
+    // Held until the last row is read: the column types must not change under the reading.
+    ForegroundLock lock(*this);
+    CppSQLite3Rows rows = Db().Rows(sql.c_str(), bound ? bound->c_str() : nullptr);
+    while (rows.Next()) {
+        if (onRow(rows)) break;
+    }
+}
 
 }  // namespace Ovra

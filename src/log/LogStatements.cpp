@@ -2,6 +2,7 @@
 
 #include <Ovra/Bases/StringConv.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <iterator>
 
@@ -243,6 +244,71 @@ const char* JournalMode(bool writeAheadLog) {
 
 const char* JournalModeName(bool writeAheadLog) {
     return writeAheadLog ? "wal" : "delete";
+}
+
+std::wstring ReadAfter(long long rowid, std::size_t limit) {
+    std::wstring out = L"SELECT rowid, * FROM ";
+    out += kTableName;
+    out += L" WHERE rowid > " + std::to_wstring(rowid) + L" ORDER BY rowid";
+    if (limit) out += L" LIMIT " + std::to_wstring(limit);
+    return out;
+}
+
+std::wstring CursorCheck(long long rowid) {
+    return std::wstring(L"SELECT (SELECT ") + kTimeField + L" FROM " + kTableName +
+           L" WHERE rowid = " + std::to_wstring(rowid) + L"), (SELECT max(rowid) FROM " +
+           kTableName + L")";
+}
+
+std::wstring LastRecord() {
+    return std::wstring(L"SELECT rowid, ") + kTimeField + L" FROM " + kTableName +
+           L" ORDER BY rowid DESC LIMIT 1";
+}
+
+const char kDataVersionQuery[] = "PRAGMA data_version";
+
+const wchar_t kTextIndexName[] = L"Ovra_LogText";
+
+namespace {
+// ", A, B" with each column prefixed: ", new.A, new.B".
+std::wstring ColumnList(const std::list<std::wstring>& columns, const wchar_t* prefix) {
+    std::wstring out;
+    for (const std::wstring& column : columns) out += L", " + (prefix + column);
+    return out;
+}
+}  // namespace
+
+std::wstring CreateTextIndex(const std::list<std::wstring>& columns) {
+    const std::wstring index = kTextIndexName;
+    const std::wstring names = ColumnList(columns, L"");
+    const std::wstring insertNew = L"INSERT INTO " + index + L"(rowid" + names +
+                                   L") VALUES (new.rowid" + ColumnList(columns, L"new.") + L");";
+    const std::wstring deleteOld = L"INSERT INTO " + index + L"(" + index + L", rowid" + names +
+                                   L") VALUES ('delete', old.rowid" + ColumnList(columns, L"old.") +
+                                   L");";
+    const std::wstring trigger = L"CREATE TRIGGER " + index + L"_";
+    const std::wstring on = std::wstring(L" ON ") + kTableName + L" BEGIN ";
+    return L"BEGIN;CREATE VIRTUAL TABLE " + index + L" USING fts5(" + names.substr(2) +
+           L", content='" + kTableName + L"', content_rowid='rowid');" + trigger +
+           L"insert AFTER INSERT" + on + insertNew + L" END;" + trigger + L"delete AFTER DELETE" +
+           on + deleteOld + L" END;" + trigger + L"update AFTER UPDATE" + on + deleteOld +
+           insertNew + L" END;INSERT INTO " + index + L"(" + index +
+           L") VALUES ('rebuild');COMMIT;";
+}
+
+std::string TextIndexExistsQuery() {
+    return "select count(*) from sqlite_master where type='table' and name='" +
+           tcs_to_utf8(kTextIndexName) + "'";
+}
+
+std::wstring TextSearch() {
+    return std::wstring(L"SELECT * FROM ") + kTableName + L" WHERE rowid IN (SELECT rowid FROM " +
+           kTextIndexName + L" WHERE " + kTextIndexName + L" MATCH ?1) ORDER BY rowid";
+}
+
+std::wstring TextCount() {
+    return std::wstring(L"SELECT count(*) FROM ") + kTextIndexName + L" WHERE " + kTextIndexName +
+           L" MATCH ?1";
 }
 
 std::map<std::wstring, LogVariant::Type> ParseColumnTypes(const std::wstring& createText) {

@@ -59,6 +59,24 @@ extern const char kVacuum[];
 const char* JournalMode(bool writeAheadLog);
 const char* JournalModeName(bool writeAheadLog);
 
+// Cursors. Column 0 is the rowid, then the table's columns:
+// SELECT rowid, * FROM Ovra_Log WHERE rowid > <rowid> ORDER BY rowid[ LIMIT <limit>]
+std::wstring ReadAfter(long long rowid, std::size_t limit);
+// The Time of the record <rowid> (NULL when it is gone) and the largest rowid (NULL when empty).
+std::wstring CursorCheck(long long rowid);
+// SELECT rowid, Time FROM Ovra_Log ORDER BY rowid DESC LIMIT 1
+std::wstring LastRecord();
+extern const char kDataVersionQuery[];
+
+// The full-text index: an FTS5 table with external content, its rowid that of Ovra_Log, and the
+// triggers that keep it in step, created and filled in one transaction.
+extern const wchar_t kTextIndexName[];  // "Ovra_LogText"
+std::wstring CreateTextIndex(const std::list<std::wstring>& columns);
+std::string TextIndexExistsQuery();
+// The records whose rowid the query ?1 matches, oldest first; and their count.
+std::wstring TextSearch();
+std::wstring TextCount();
+
 // The column types declared by a stored CREATE text: the items between the first "(" and the last
 // ")", each "<name> <type word> ..."; the reading stops at the first item without a name or type.
 std::map<std::wstring, LogVariant::Type> ParseColumnTypes(const std::wstring& createText);

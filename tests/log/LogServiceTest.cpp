@@ -12,19 +12,6 @@ using Query = LogService::SearchQuery;
 
 const std::list<LogService::Field> kFields = {{L"Msg", T::Text, 2}, {L"Level", T::Int32}};
 
-// Every value of every record, with its type, as comparable text.
-std::vector<std::wstring> Describe(const Rows& rows) {
-    std::vector<std::wstring> out;
-    for (const auto& row : rows) {
-        out.emplace_back();
-        for (const auto& field : row) {
-            out.back() += (out.back().empty() ? L"" : L" ") + field.name + L':' +
-                          std::to_wstring(field.value.GetType()) + L'=' + field.value.ToString();
-        }
-    }
-    return out;
-}
-
 class LogServiceTest : public testing::Test {
 protected:
     void Open() { ASSERT_EQ(service.Open(dir.WidePath("log.db")), 0); }

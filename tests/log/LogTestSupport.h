@@ -60,6 +60,19 @@ struct Collector : LogSearchVisitor {
     std::function<bool()> onRecord;
 };
 
+// Every value of every record, with its type, as comparable text.
+inline std::vector<std::wstring> Describe(const Rows& rows) {
+    std::vector<std::wstring> out;
+    for (const auto& row : rows) {
+        out.emplace_back();
+        for (const auto& field : row) {
+            out.back() += (out.back().empty() ? L"" : L" ") + field.name + L':' +
+                          std::to_wstring(field.value.GetType()) + L'=' + field.value.ToString();
+        }
+    }
+    return out;
+}
+
 // The times of every record, in time order; {-1} when the search fails.
 inline std::vector<long long> Times(LogService& service) {
     Rows rows;

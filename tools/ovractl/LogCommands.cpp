@@ -1,12 +1,16 @@
 #include "LogCommands.h"
 
 #include "LogAccess.h"
+#include "LogForward.h"
 #include "LogImport.h"
+#include "LogJson.h"
+#include "LogTail.h"
 #include "Output.h"
 #include "ValueText.h"
 
 #include <Ovra/Bases/Clock.h>
 #include <Ovra/LogService.h>
+#include <Ovra/ResultCodes.h>
 
 #include <iostream>
 #include <list>
@@ -21,6 +25,18 @@ using Ovra::LogVariant;
 
 namespace {
 
+const int kBadQuery = Ovra::result::kBadArgument;
+
+// The records of a streaming text search, kept as the list searches fill.
+struct RecordList : Ovra::LogSearchVisitor {
+    explicit RecordList(std::list<std::list<LogService::FieldData>>& rows) : rows(rows) {}
+    int OnLogRecord(const std::list<LogService::FieldData>& record) override {
+        rows.push_back(record);
+        return 0;
+    }
+    std::list<std::list<LogService::FieldData>>& rows;
+};
+
 struct LogOptions {
     std::string database;
     bool json = false;
@@ -34,6 +50,7 @@ struct LogOptions {
     std::vector<std::string> eq, like, between;
     bool orJoin = false;
     std::string where;
+    std::string text;  // a full-text query
     // retention
     unsigned long long minutes = 0;
     bool minutesGiven = false;
@@ -185,23 +202,25 @@ int CmdSearch(const LogOptions& o) {
     std::map<std::wstring, LogService::SearchQuery> conditions;
     if (int rc = BuildQuery(o, db.Types(), conditions)) return rc;
     std::list<std::list<LogService::FieldData>> rows;
-    const int rc = conditions.empty() ? db.Service().Search(Wide(o.where), rows)
-                                      : db.Service().Search(conditions, rows);
-    if (rc) return Require(rc, "search failed");
+    if (!o.text.empty() && (!conditions.empty() || !o.where.empty()))
+        return Fail("conflicting options", "--text stands alone", kUsage);
+    RecordList found(rows);
+    const int rc = !o.text.empty()      ? db.Service().SearchText(Wide(o.text), found)
+                   : conditions.empty() ? db.Service().Search(Wide(o.where), rows)
+                                        : db.Service().Search(conditions, rows);
+    if (rc) return Require(rc, rc == kBadQuery ? "the text query is malformed" : "search failed");
     std::vector<std::string> columns;
     for (const auto& column : db.Types()) columns.push_back(Utf8(column.first));
     Table table(columns);
     for (const auto& row : rows) {
         std::vector<std::string> cells(columns.size());
-        nlohmann::json object = nlohmann::json::object();
         for (const auto& field : row) {
             const std::string name = Utf8(field.name);
             for (std::size_t i = 0; i < columns.size(); ++i) {
                 if (columns[i] == name) cells[i] = DisplayText(field.value);
             }
-            object[name] = JsonValue(field.value);
         }
-        table.Add(cells, object);
+        table.Add(cells, RecordJson(row));
     }
     table.Print(o.json);
     if (!o.json) std::cout << rows.size() << " record(s)\n";
@@ -212,14 +231,30 @@ int CmdCount(const LogOptions& o) {
     LogDatabase db;
     if (int rc = db.Open(o.database, false)) return rc;
     unsigned long long count = 0;
-    if (int rc = db.Service().GetRecordCount(Wide(o.where), count))
-        return Require(rc, "count failed");
+    if (!o.text.empty() && !o.where.empty())
+        return Fail("conflicting options", "--text stands alone", kUsage);
+    const int rc = o.text.empty() ? db.Service().GetRecordCount(Wide(o.where), count)
+                                  : db.Service().GetTextCount(Wide(o.text), count);
+    if (rc) return Require(rc, rc == kBadQuery ? "the text query is malformed" : "count failed");
     if (o.json) {
         std::cout << nlohmann::json{{"count", count}}.dump() << '\n';
     } else {
         std::cout << count << '\n';
     }
     return 0;
+}
+
+int CmdTextIndex(const LogOptions& o) {
+    LogDatabase db;
+    if (int rc = db.Open(o.database, false)) return rc;
+    std::list<std::wstring> columns;
+    for (const std::string& name : o.fields) {
+        const auto column = db.Types().find(Wide(name));
+        if (column == db.Types().end() || column->second != LogVariant::Text)
+            return Fail("not a text column", "'" + name + "'", kBadInput);
+        columns.push_back(Wide(name));
+    }
+    return Require(db.Service().CreateTextIndex(columns), "cannot create the text index");
 }
 
 int CmdRetention(const LogOptions& o) {
@@ -310,11 +345,14 @@ void AddLogCommands(CLI::App& app, int& exitCode) {
     search->add_flag("--and", "Join the conditions with AND (the default)");
     search->add_option("--where", options->where,
                        "Raw SQL after the table name (WHERE ..., ORDER BY, LIMIT)");
+    search->add_option("--text", options->text,
+                       "A full-text query (see text-index): words, \"a phrase\", pre*, AND/OR/NOT");
     search->callback(run(CmdSearch));
 
     CLI::App* count = log->add_subcommand("count", "Count records");
     database(count);
     count->add_option("--where", options->where, "Raw SQL after the table name");
+    count->add_option("--text", options->text, "A full-text query (see text-index)");
     count->callback(run(CmdCount));
 
     CLI::App* retention = log->add_subcommand("retention", "Set the retention time and run a pass");
@@ -329,7 +367,15 @@ void AddLogCommands(CLI::App& app, int& exitCode) {
     retention->add_flag("--reclaim", options->reclaim, "Give free pages back to the file system");
     retention->callback(run(CmdRetention));
 
+    CLI::App* textIndex = log->add_subcommand(
+        "text-index", "Keep a full-text index (FTS5) of text columns, for search/count --text");
+    database(textIndex);
+    textIndex->add_option("columns", options->fields, "Text columns")->required();
+    textIndex->callback(run(CmdTextIndex));
+
     AddLogImportCommand(*log, exitCode);
+    AddLogTailCommands(*log, exitCode);
+    AddLogForwardCommand(*log, exitCode);
 
     CLI::App* info = log->add_subcommand("info", "Columns and their types");
     database(info);

@@ -1,10 +1,10 @@
 #include "LogImport.h"
 
 #include "LogAccess.h"
+#include "LogJson.h"
 #include "Output.h"
 #include "ValueText.h"
 
-#include <Ovra/Bases/Clock.h>
 #include <Ovra/LogService.h>
 
 #include <chrono>
@@ -35,45 +35,11 @@ bool RecordFromLine(const std::string& line, const ColumnTypes& types, LogServic
     nlohmann::json object;
     try {
         object = nlohmann::json::parse(line);
-    } catch (const nlohmann::json::exception& error) {
+    } catch (const nlohmann::json::exception&) {
         reason = "not JSON";
         return false;
     }
-    if (!object.is_object()) {
-        reason = "not a JSON object";
-        return false;
-    }
-    record.time = Ovra::GetCurTime();
-    record.data.clear();
-    for (const auto& item : object.items()) {
-        const nlohmann::json& value = item.value();
-        if (item.key() == "time" || item.key() == "Time") {
-            if (!value.is_number_integer()) {
-                reason = "time is not an integer";
-                return false;
-            }
-            record.time = value.get<long long>();
-            continue;
-        }
-        auto column = types.find(Wide(item.key()));
-        if (column == types.end()) {
-            reason = "unknown column '" + item.key() + "'";
-            return false;
-        }
-        if (value.is_null()) continue;  // NULL: leave the column out
-        const std::string text = value.is_string() ? value.get<std::string>() : value.dump();
-        LogVariant typed;
-        if (value.is_object() || value.is_array() || !ParseValue(column->second, text, typed)) {
-            reason = "malformed value for " + item.key();
-            return false;
-        }
-        record.data.push_back({column->first, typed});
-    }
-    if (record.data.empty()) {
-        reason = "no column values";
-        return false;
-    }
-    return true;
+    return RecordFromJson(object, types, record, reason);
 }
 
 int ImportJsonLines(const ImportOptions& o) {

@@ -1,7 +1,7 @@
 #include "ValueText.h"
 
-#include "Output.h"
 #include <Ovra/ResultCodes.h>
+#include "Output.h"
 
 #include <cctype>
 #include <cerrno>
@@ -180,6 +180,12 @@ nlohmann::json JsonValue(const LogVariant& value) {
         default:
             return nullptr;
     }
+}
+
+bool ValueFromJson(LogVariant::Type type, const nlohmann::json& json, LogVariant& value) {
+    if (json.is_object() || json.is_array() || json.is_null()) return false;
+    // nlohmann writes reals with 17 significant digits, which read back to the same bits.
+    return ParseValue(type, json.is_string() ? json.get<std::string>() : json.dump(), value);
 }
 
 std::string LibraryCodeText(int code) {

@@ -18,7 +18,11 @@ std::string TypeNames();
 bool ParseValue(Ovra::LogVariant::Type type, const std::string& text, Ovra::LogVariant& value);
 
 std::string DisplayText(const Ovra::LogVariant& value);
+// Value <-> JSON, exact both ways: integers as JSON integers (64-bit extremes included), reals
+// with round-trip precision, text as UTF-8 strings; a None value is null.
 nlohmann::json JsonValue(const Ovra::LogVariant& value);
+bool ValueFromJson(Ovra::LogVariant::Type type, const nlohmann::json& json,
+                   Ovra::LogVariant& value);
 
 // A short explanation of a library result code.
 std::string LibraryCodeText(int code);
