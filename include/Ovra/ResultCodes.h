@@ -20,6 +20,9 @@ const int kBusy = 136;  // another format is in progress
 const int kNoObserver = 138;
 const int kBadChecksum = 139;  // a device data page failed its checksum
 
+// Never a result: what the time-sync observer is called with just before the clock is set.
+const int kClockAboutToBeSet = 1901;
+
 struct CodeText {
     int code;
     const char* text;
