@@ -1,5 +1,7 @@
 # Reads the export table of a library and checks that the deliberate interface is there and that
 # internals are not. Run as: cmake -DLIB=... -DDUMP="tool;args" -DREQUIRED=... -DFORBIDDEN=... -P
+# DUMP is "dumpbin;/exports" (MSVC), "objdump;-p" (MinGW) or "nm;-D;--defined-only" (ELF); names are
+# found as substrings of its output, so they are given as the toolchain mangles them.
 execute_process(COMMAND ${DUMP} ${LIB} OUTPUT_VARIABLE table RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
     message(FATAL_ERROR "cannot read the export table of ${LIB}")

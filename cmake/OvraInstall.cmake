@@ -46,11 +46,9 @@ if(TARGET ovractl)
     install(TARGETS ovractl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 
-if(CMAKE_CROSSCOMPILING AND WIN32)
-    # The MinGW runtime the DLLs were built against.
-    install(FILES ${CMAKE_BINARY_DIR}/bin/libstdc++-6.dll ${CMAKE_BINARY_DIR}/bin/libgcc_s_seh-1.dll
-                  ${CMAKE_BINARY_DIR}/bin/libwinpthread-1.dll
-            DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(OVRA_RUNTIME_DLLS)
+    # The MinGW runtime the DLLs were built against (OvraCommon.cmake).
+    install(FILES ${OVRA_RUNTIME_DLLS} DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 
 install(EXPORT OvraPlatformMiscTargets NAMESPACE OvraPlatformMisc:: DESTINATION ${OVRA_CMAKE_DIR})

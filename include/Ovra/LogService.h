@@ -10,6 +10,11 @@
 #include <map>
 #include <string>
 
+#if defined(_MSC_VER)
+#pragma warning(push)
+#pragma warning(disable : 4251)  // standard-library members of an exported class
+#endif
+
 namespace Ovra {
 
 class CppSQLite3DB;
@@ -236,3 +241,7 @@ protected:
 };
 
 }  // namespace Ovra
+
+#if defined(_MSC_VER)
+#pragma warning(pop)
+#endif

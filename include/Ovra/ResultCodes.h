@@ -22,6 +22,9 @@ const int kBadChecksum = 139;  // a device data page failed its checksum
 const int kSelfTestRunning = 140;  // a disk self-test is running; it is not restarted
 const int kBadArgument = 141;      // an argument is malformed (a schedule, a cursor, ...)
 
+// Never a result: what the time-sync observer is called with just before the clock is set.
+const int kClockAboutToBeSet = 1901;
+
 struct CodeText {
     int code;
     const char* text;

@@ -14,9 +14,14 @@ namespace Ovra::Ntp {
 
 using SteadyClock = std::chrono::steady_clock;
 
-// A resolved server address: a sockaddr of the backend's, IPv4 or IPv6.
+// A resolved server address: a sockaddr of the backend's, IPv4 or IPv6. It is read in place, so
+// it is aligned as sockaddr_storage is; the union does that without an alignment specifier, whose
+// padding MSVC warns about (C4324).
 struct ServerAddress {
-    alignas(8) unsigned char bytes[128] = {};
+    union {
+        unsigned char bytes[128] = {};
+        std::uint64_t alignment;
+    };
     unsigned length = 0;
 };
 

@@ -15,6 +15,10 @@
 
 namespace Ovra::Ntp {
 
+static_assert(alignof(ServerAddress) >= alignof(sockaddr_storage) &&
+                  sizeof(ServerAddress::bytes) >= sizeof(sockaddr_storage),
+              "a sockaddr is read in place");
+
 inline const sockaddr* AsSockaddr(const ServerAddress& address) {
     return reinterpret_cast<const sockaddr*>(address.bytes);
 }

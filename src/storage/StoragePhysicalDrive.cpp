@@ -38,38 +38,38 @@ int StoragePhysicalDrive::GetDrive(std::size_t diskNumber, PhysicalDrive& drive)
     auto it = m_drives.find(diskNumber);
     if (it == m_drives.end()) return result::kNotFound;
     drive = it->second;
-    return 0;
+    return result::kOk;
 }
 
 unsigned long long StoragePhysicalDrive::GetDriveSize(std::size_t diskNumber) const {
     PhysicalDrive drive;
-    return GetDrive(diskNumber, drive) == 0 ? drive.size : 0;
+    return GetDrive(diskNumber, drive) == result::kOk ? drive.size : 0;
 }
 
 int StoragePhysicalDrive::GetDriveName(std::size_t diskNumber, std::wstring& out) const {
     PhysicalDrive drive;
-    if (GetDrive(diskNumber, drive) != 0) return 0;
+    if (GetDrive(diskNumber, drive) != result::kOk) return 0;
     out = drive.name;
     return 1;
 }
 
 int StoragePhysicalDrive::GetDriveVendorId(std::size_t diskNumber, std::wstring& out) const {
     PhysicalDrive drive;
-    if (GetDrive(diskNumber, drive) != 0) return 0;
+    if (GetDrive(diskNumber, drive) != result::kOk) return 0;
     out = drive.vendorId;
     return 1;
 }
 
 int StoragePhysicalDrive::GetDriveProductId(std::size_t diskNumber, std::wstring& out) const {
     PhysicalDrive drive;
-    if (GetDrive(diskNumber, drive) != 0) return 0;
+    if (GetDrive(diskNumber, drive) != result::kOk) return 0;
     out = drive.productId;
     return 1;
 }
 
 int StoragePhysicalDrive::GetDriveSerialNumber(std::size_t diskNumber, std::wstring& out) const {
     PhysicalDrive drive;
-    if (GetDrive(diskNumber, drive) != 0) return 0;
+    if (GetDrive(diskNumber, drive) != result::kOk) return 0;
     out = drive.serialNumber;
     return 1;
 }

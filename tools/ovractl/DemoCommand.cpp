@@ -7,6 +7,7 @@
 
 #include <Ovra/Bases/Clock.h>
 #include <Ovra/HddSmartInfo.h>
+#include <Ovra/ResultCodes.h>
 
 #include <chrono>
 #include <cstdio>
@@ -37,7 +38,7 @@ const wchar_t* const kEvents[] = {L"motion",     L"line crossing", L"tamper",
                                   L"video loss", L"face detected", L"disk warning"};
 
 int Check(int rc, const std::string& what) {
-    return rc == 0 ? 0 : Fail(what, LibraryCodeText(rc), rc);
+    return rc == Ovra::result::kOk ? kOk : Fail(what, LibraryCodeText(rc), rc);
 }
 
 }  // namespace
@@ -161,13 +162,13 @@ int RunDemo(int records, bool keep) {
     Ovra::HddSmartInfo smart;
     std::map<unsigned char, Ovra::HddSmartAttr> attrs;
     const int smartRc = smart.GetNowSmartAttr(0, attrs);
-    if (smartRc == 0) {
+    if (smartRc == Ovra::result::kOk) {
         std::cout << attrs.size() << " attributes read; see 'ovractl smart 0'\n";
     } else {
         std::cout << "not readable (" << smartRc << ": "
-                  << (smartRc == 121   ? "the disk device cannot be opened here"
-                      : smartRc == 127 ? "the driver does not offer SMART"
-                                       : LibraryCodeText(smartRc))
+                  << (smartRc == Ovra::result::kNotFound  ? "the disk device cannot be opened here"
+                      : smartRc == Ovra::result::kNoSmart ? "the driver does not offer SMART"
+                                                          : LibraryCodeText(smartRc))
                   << ")\n";
     }
     return 0;

@@ -6,6 +6,7 @@
 
 #include <Ovra/Bases/Clock.h>
 #include <Ovra/HddSmartInfo.h>
+#include <Ovra/ResultCodes.h>
 #include <Ovra/StorageFormatter.h>
 #include <Ovra/StorageLogicalDrive.h>
 #include <Ovra/StoragePhysicalDrive.h>
@@ -72,7 +73,7 @@ int CmdSmartNow(const DiskOptions& o) {
     }
     std::map<std::size_t, Readings> all;
     if (!smart.GetNowSmartAttr(all))
-        return Fail("no disk answered the SMART requests", "disks 0 to 31", 127);
+        return Fail("no disk answered the SMART requests", "disks 0 to 31", Ovra::result::kNoSmart);
     for (const auto& disk : all) PrintSmart(disk.first, disk.second, o.json);
     return 0;
 }
@@ -150,7 +151,7 @@ int ShowDisks(bool json) {
     Table table({"disk", "name", "type", "size", "vendor", "product", "serial"});
     for (std::size_t n = 0; n < 32; ++n) {
         Ovra::PhysicalDrive d;
-        if (drives.GetDrive(n, d) != 0) continue;
+        if (drives.GetDrive(n, d) != Ovra::result::kOk) continue;
         nlohmann::json object{{"disk", n},
                               {"name", Utf8(d.name)},
                               {"type", DriveTypeName(d.type)},
@@ -172,7 +173,7 @@ int ShowVolumes(bool json) {
     Table table({"root", "label", "file system", "type", "total", "free", "serial", "disk"});
     for (std::size_t i = 0; i < volumes.GetDriveCount(); ++i) {
         Ovra::LogicalDrive v;
-        if (volumes.GetDrive(i, v) != 0) continue;
+        if (volumes.GetDrive(i, v) != Ovra::result::kOk) continue;
         std::wstring fsName;
         const std::string fs =
             Ovra::StorageFormatter::GetFsName(v.fileSystem, fsName) ? Utf8(fsName) : "other";

@@ -3,6 +3,7 @@
 #include "Output.h"
 #include "ValueText.h"
 
+#include <Ovra/ResultCodes.h>
 #include <Ovra/StorageFormatter.h>
 #include <Ovra/StorageLogicalDrive.h>
 
@@ -104,7 +105,8 @@ int CmdFormat(const FormatOptions& o) {
     StorageFormatter::SetObserver(nullptr);
     if (rc) return Fail("cannot format " + o.root, LibraryCodeText(rc), rc);
     if (!printer.Succeeded())
-        return Fail("format of " + o.root + " failed", "reported by the formatting library", 105);
+        return Fail("format of " + o.root + " failed", "reported by the formatting library",
+                    Ovra::result::kSystemFailed);
     return 0;
 }
 
@@ -112,8 +114,8 @@ int CmdLabel(const FormatOptions& o) {
     Ovra::StorageLogicalDrive volumes(1);
     const int rc = volumes.SetDriveName(Wide(o.root), Wide(o.label).c_str());
     if (rc)
-        return Fail("cannot label " + o.root, rc == 121 ? "no such volume" : LibraryCodeText(rc),
-                    rc);
+        return Fail("cannot label " + o.root,
+                    rc == Ovra::result::kNotFound ? "no such volume" : LibraryCodeText(rc), rc);
     return 0;
 }
 

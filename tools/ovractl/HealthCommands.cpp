@@ -6,6 +6,7 @@
 #include "ValueText.h"
 
 #include <Ovra/DiskHealth.h>
+#include <Ovra/ResultCodes.h>
 
 #include <fstream>
 #include <iostream>
@@ -121,7 +122,8 @@ int CmdHealth(const HealthOptions& o) {
     } else {
         for (long long n = 0; n < 32; ++n) {
             DiskHealth health;
-            if (Ovra::ReadDiskHealth(n, health, o.temperatureLimit) != 121) disks[n] = health;
+            if (Ovra::ReadDiskHealth(n, health, o.temperatureLimit) != Ovra::result::kNotFound)
+                disks[n] = health;
         }
         if (disks.empty()) {
             const char* reason = "no disk among numbers 0 to 31 can be opened";

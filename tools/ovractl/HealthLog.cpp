@@ -1,5 +1,6 @@
 #include "HealthLog.h"
 
+#include <Ovra/ResultCodes.h>
 #include <list>
 
 namespace ovractl {
@@ -55,7 +56,7 @@ int HealthLog::Open(const std::wstring& path) {
     if (int rc = m_log.Open(path)) return rc;
     const std::list<LogService::Field> fields = Fields();
     const int created = m_log.Create(fields);
-    if (created == 116) return 0;  // a health log already
+    if (created == Ovra::result::kExists) return Ovra::result::kOk;  // a health log already
     return created ? created : m_log.CreateIndex(fields);
 }
 

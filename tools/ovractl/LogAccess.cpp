@@ -3,6 +3,7 @@
 #include "Output.h"
 #include "ValueText.h"
 
+#include <Ovra/ResultCodes.h>
 #include <fstream>
 
 #if defined(_WIN32)
@@ -44,7 +45,7 @@ std::string Folder(const std::string& path) {
 }  // namespace
 
 int Require(int code, const std::string& what) {
-    return code == 0 ? 0 : Fail(what, LibraryCodeText(code), code);
+    return code == Ovra::result::kOk ? kOk : Fail(what, LibraryCodeText(code), code);
 }
 
 int LogDatabase::Open(const std::string& path, bool create) {
@@ -53,7 +54,7 @@ int LogDatabase::Open(const std::string& path, bool create) {
     if (int rc = m_log.Open(Wide(path)))
         return Fail("cannot open " + path, LibraryCodeText(rc), rc);
     m_log.ReadColumnTypes(m_types);
-    if (!create && m_types.empty()) return Fail("no log table in", path, 122);
+    if (!create && m_types.empty()) return Fail("no log table in", path, Ovra::result::kMissing);
     return 0;
 }
 

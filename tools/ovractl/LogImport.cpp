@@ -6,6 +6,7 @@
 #include "ValueText.h"
 
 #include <Ovra/LogService.h>
+#include <Ovra/ResultCodes.h>
 
 #include <chrono>
 #include <cstdio>
@@ -65,18 +66,19 @@ int ImportJsonLines(const ImportOptions& o) {
         records.clear();
         for (const Pending& p : batch) records.push_back(p.record);
         int rc = db.Service().Insert(records);
-        if (rc == 0) {
+        if (rc == Ovra::result::kOk) {
             stored += static_cast<long long>(batch.size());
-        } else if (rc == 1) {
+        } else if (rc == Ovra::result::kFailed) {
             // The batch stored nothing; find the lines the database refuses, one by one.
             for (const Pending& p : batch) {
-                if (db.Service().Insert(p.record.time, p.record.data) == 0) {
+                const int one = db.Service().Insert(p.record.time, p.record.data);
+                if (one == Ovra::result::kOk) {
                     ++stored;
                 } else {
                     ++skipped;
                     bar.Interrupt();
-                    std::cerr << "ovractl: line " << p.line
-                              << ": refused by the database (code 1)\n";
+                    std::cerr << "ovractl: line " << p.line << ": refused by the database (code "
+                              << one << ")\n";
                 }
             }
         } else {

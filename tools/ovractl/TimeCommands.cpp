@@ -4,6 +4,7 @@
 #include "ValueText.h"
 
 #include <Ovra/Bases/Clock.h>
+#include <Ovra/ResultCodes.h>
 #include <Ovra/TimeSyncService.h>
 #include <ntp/Ntp.h>
 
@@ -65,13 +66,13 @@ public:
     void OnTimeSync(Ovra::TimeSyncService*, int code, long long& time,
                     const std::wstring& server) override {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (code == 1901) {
+        if (code == Ovra::result::kClockAboutToBeSet) {
             std::cout << "setting the clock from " << Utf8(server) << " to " << time << " ms\n";
             return;
         }
-        if (code == 0 || code == 105) {
+        if (code == Ovra::result::kOk || code == Ovra::result::kSystemFailed) {
             m_result = code;
-            std::cout << (code == 0 ? "clock set\n" : "setting the clock failed\n");
+            std::cout << (code == Ovra::result::kOk ? "clock set\n" : "setting the clock failed\n");
         } else {
             std::cout << Utf8(server) << ": failed (" << code << ")\n";
             m_result = code;
@@ -92,7 +93,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_done;
     bool m_finished = false;
-    int m_result = 0;
+    int m_result = Ovra::result::kOk;
 };
 
 int CmdSync(const TimeOptions& o) {
@@ -107,7 +108,7 @@ int CmdSync(const TimeOptions& o) {
             long long time = 0;
             const long long before = Ovra::GetCurTime();
             last = probe.GetNetworkTime(server, time);
-            if (last == 0 && time != 0) {
+            if (last == Ovra::result::kOk && time != 0) {
                 const long long offset = time - before;
                 std::cout << Utf8(server) << ": " << time << " ms (" << (offset >= 0 ? "+" : "")
                           << offset << " ms from this clock); the clock is not set without --set\n";
