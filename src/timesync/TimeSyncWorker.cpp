@@ -16,7 +16,6 @@ namespace {
 const std::uint32_t kPauseMs = 10000;
 const std::uint32_t kStopped = platform::kWaitObject0;
 const std::uint32_t kRequested = platform::kWaitObject0 + 1;
-const int kClockAboutToBeSet = 1901;
 
 // From libntp's own declaration; the library is loaded by name at run time, never linked.
 using GetNtpTimeFunction = decltype(&::GetNtpTime);
@@ -115,7 +114,7 @@ int TimeSyncService::SetSystemTime(long long time, const std::wstring& server) {
 int TimeSyncService::SetClock(long long& time, const std::wstring& server) {
     // No lock spans the sequence: each call goes to the observer of its moment, so one replaced
     // after the 1901 call does not hear the result.
-    m_observer->Notify(this, kClockAboutToBeSet, time, server);
+    m_observer->Notify(this, result::kClockAboutToBeSet, time, server);
     const int result = SetCurTime(time) ? result::kOk : result::kSystemFailed;
     m_observer->Notify(this, result, time, server);
     return result;
