@@ -1,25 +1,51 @@
-// Any 1024 bytes as an attribute page and a threshold page: the walks stay inside the pages and
-// only ever fill the slots of ids that the pages name.
-#include "src/smart/SmartPages.h"
+// Any bytes of any length as the ATA and NVMe pages a health reading parses: every parser stays
+// inside the length it is given, the ATA page walks fill only entries the page names, and no
+// self-test comes out with a kind or result the interface does not name.
+#include "src/ata/AtaPages.h"
+#include "src/health/NvmePages.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
+#include <vector>
+
+namespace {
+
+void CheckTests(const std::vector<Ovra::DiskSelfTest>& tests, std::size_t most) {
+    if (tests.size() > most) std::abort();
+    for (const Ovra::DiskSelfTest& test : tests) {
+        if (test.kind < Ovra::DiskSelfTest::Offline || test.kind > Ovra::DiskSelfTest::Conveyance ||
+            test.result < Ovra::DiskSelfTest::Passed ||
+            test.result > Ovra::DiskSelfTest::HandlingDamage)
+            std::abort();
+    }
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    Ovra::smart::SmartPage pages[2] = {};  // attributes, thresholds
-    std::memcpy(pages, data, std::min(size, sizeof pages));
-    Ovra::smart::SmartTable table{};
-    Ovra::smart::ReadAttributeEntries(pages[0], table);
-    Ovra::smart::ReadThresholdEntries(pages[1], table);
-    for (int id = 0; id < 256; ++id) {
-        const auto& slot = table[static_cast<std::size_t>(id)];
-        if (slot.flags == 0 && slot.value == 0 && slot.worst == 0 && slot.threshold == 0) continue;
-        bool named = false;
-        for (int entry = 0; entry < 30 && !named; ++entry)
-            named = pages[0][2 + entry * 12] == id || pages[1][2 + entry * 12] == id;
-        if (!named || id == 0) std::abort();  // a slot filled from nowhere, or from an empty entry
+    // A copy of exactly `size` bytes, so that a read past the length is a heap overflow.
+    const std::vector<std::uint8_t> bytes(data, data + size);
+    const std::uint8_t* page = bytes.data();
+    for (std::size_t i = 0; i < Ovra::ata::kAttributeEntries; ++i) {
+        const Ovra::ata::AttributeEntry entry = Ovra::ata::AttributeAt(page, size, i);
+        if (entry.id != 0 && page[2 + 12 * i] != entry.id) std::abort();
+        Ovra::ata::ThresholdAt(page, size, i);
     }
+    Ovra::ata::ReadAttributes(page, size, page, size);
+    Ovra::ata::PageChecksumOk(page, size);
+    Ovra::ata::IdentifyChecksumOk(page, size);
+    Ovra::DiskHealth health;
+    Ovra::ata::ReadIdentity(page, size, health);
+    Ovra::ata::ReadSelfTestStatus(page, size);
+    CheckTests(Ovra::ata::ReadSelfTestLog(page, size), 21);
+    Ovra::ata::ReadErrorCount(page, size);
+
+    Ovra::health::ReadNvmeIdentity(page, size, health);
+    Ovra::health::ReadNvmeHealthLog(page, size);
+    Ovra::health::NvmeCanSelfTest(page, size);
+    if (Ovra::health::NvmeErrorLogEntries(page, size) > 64) std::abort();
+    if (Ovra::health::NvmeSelfTestRemaining(page, size) > 100) std::abort();
+    CheckTests(Ovra::health::ReadNvmeSelfTests(page, size), 20);
+    Ovra::health::CountNvmeErrors(page, size);
     return 0;
 }
