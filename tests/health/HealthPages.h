@@ -120,15 +120,13 @@ inline Bytes AtaSelfTestLog(const std::vector<AtaTest>& tests, std::uint8_t newe
     page[508] = newest;
     return Sealed(page);
 }
-inline Bytes AtaErrorLog(std::uint16_t count) {
-    Bytes page(512, 0);
-    Put(page, 452, count, 2);
-    return Sealed(page);
-}
-inline SimDevice WithAtaLogs(SimDevice disk, const Bytes& selfTests, const Bytes& errors) {
+// Answers READ LOG of the self-test log and of a summary error log holding `errors`.
+inline SimDevice WithAtaLogs(SimDevice disk, const Bytes& selfTests, std::uint16_t errors = 0) {
+    Bytes errorLog(512, 0);
+    Put(errorLog, 452, errors, 2);
     for (std::uint8_t log : {6, 1})
         disk.Answer(fakes::kSmartRcvDriveData, fakes::AtaSelector(0xD5, 0xB0, log),
-                    WithReplyHead(log == 6 ? selfTests : errors));
+                    WithReplyHead(log == 6 ? selfTests : Sealed(errorLog)));
     return disk;
 }
 
@@ -169,10 +167,11 @@ inline SimDevice NvmeDisk(const Bytes& log, std::uint32_t property = 50, std::ui
 }
 
 // The Device Self-test log (06h): operation, percent complete, then `tests` (kind << 4 |
-// result, valid-info bits, hours, LBA); the other entries unused.
+// result, valid-info bits, hours, LBA); the other entries unused (a short test's kind, so that
+// only the result tells them apart).
 struct NvmeTest {
-    std::uint8_t status, valid;
-    std::uint64_t hours, lba;
+    std::uint8_t status, valid = 0;
+    std::uint64_t hours = 0, lba = 0;
 };
 inline Bytes NvmeSelfTestLog(std::uint8_t operation, std::uint8_t complete,
                              const std::vector<NvmeTest>& tests = {}) {
@@ -180,7 +179,7 @@ inline Bytes NvmeSelfTestLog(std::uint8_t operation, std::uint8_t complete,
     page[0] = operation;
     page[1] = complete;
     for (std::size_t i = 0; i < 20; ++i) {
-        const NvmeTest test = i < tests.size() ? tests[i] : NvmeTest{0x0F, 0, 0, 0};
+        const NvmeTest test = i < tests.size() ? tests[i] : NvmeTest{0x1F};  // Fh: unused
         Put(page, 4 + 28 * i, test.status | test.valid << 16, 4);
         Put(page, 8 + 28 * i, test.hours, 8);
         Put(page, 20 + 28 * i, test.lba, 8);
@@ -188,7 +187,8 @@ inline Bytes NvmeSelfTestLog(std::uint8_t operation, std::uint8_t complete,
     return page;
 }
 // A disk that runs self-tests, with its self-test log and error log entries of these counts.
-inline SimDevice NvmeTestingDisk(const Bytes& selfTests, const std::vector<std::uint64_t>& errors) {
+inline SimDevice NvmeTestingDisk(const Bytes& selfTests,
+                                 const std::vector<std::uint64_t>& errors = {}) {
     SimDevice disk = NvmeDisk(NvmeLog(0, 100), 50, 0x10);
     Bytes entries(256, 0);
     for (std::size_t i = 0; i < errors.size(); ++i) Put(entries, 64 * i, errors[i], 8);
