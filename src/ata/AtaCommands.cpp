@@ -76,11 +76,11 @@ bool SendSmart(DiskDevice& disk, std::uint8_t features, std::uint8_t lbaLow) {
 }
 
 bool ReadSmartPage(DiskDevice& disk, std::uint8_t features, DataReply& reply, std::uint8_t lbaLow) {
-    return Receive(disk, SmartCommand(disk.DriveNumber(), features, kSmartPageSize, lbaLow), reply);
+    return Receive(disk, SmartCommand(disk.DriveNumber(), features, kPageSize, lbaLow), reply);
 }
 
 bool IdentifyDevice(DiskDevice& disk, DataReply& reply) {
-    return Receive(disk, Command(disk.DriveNumber(), platform::kIdCmd, kSmartPageSize), reply);
+    return Receive(disk, Command(disk.DriveNumber(), platform::kIdCmd, kPageSize), reply);
 }
 
 bool ReturnStatus(DiskDevice& disk, DiskHealth::Assessment& assessment) {

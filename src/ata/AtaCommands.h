@@ -6,7 +6,7 @@
 
 #include <Ovra/DiskHealth.h>
 
-#include "base/platform/WinIoctl.h"
+#include "src/ata/AtaPages.h"
 #include "src/ata/DiskDevice.h"
 
 #include <array>
@@ -15,8 +15,7 @@
 namespace Ovra {
 namespace ata {
 
-using platform::kSmartPageSize;
-using Page = std::array<std::uint8_t, kSmartPageSize>;
+using Page = std::array<std::uint8_t, kPageSize>;
 
 #pragma pack(push, 1)
 // The reply to SMART_RCV_DRIVE_DATA: the head of SENDCMDOUTPARAMS followed by one page.

@@ -6,6 +6,8 @@
 
 #include <Ovra/DiskHealth.h>
 
+#include "base/platform/WinIoctl.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -14,7 +16,7 @@
 namespace Ovra {
 namespace ata {
 
-const std::size_t kPageSize = 512;
+const std::size_t kPageSize = platform::kSmartPageSize;
 const std::size_t kAttributeEntries = 30;
 
 // True when the page's 512 bytes sum to 0 modulo 256 (its last byte is the checksum).

@@ -15,14 +15,10 @@ namespace health {
 using platform::kNvmeDataTypeIdentify;
 using platform::kNvmeDataTypeLogPage;
 const std::uint32_t kNvmeIdentifyController = 1;  // CNS 01h
-const std::uint32_t kNvmeIdentifySize = 4096;
 // Log pages: Error Information, SMART / Health Information, Device Self-test.
 const std::uint32_t kNvmeLogErrors = 1;
 const std::uint32_t kNvmeLogHealth = 2;
 const std::uint32_t kNvmeLogSelfTest = 6;
-const std::uint32_t kNvmeHealthLogSize = 512;
-const std::uint32_t kNvmeSelfTestLogSize = 564;
-const std::uint32_t kNvmeErrorEntrySize = 64;
 // Device Self-test codes (CDW10) beyond the kinds: stop the running test.
 const std::uint32_t kNvmeAbortSelfTest = 0xF;
 

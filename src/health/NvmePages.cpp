@@ -8,12 +8,10 @@ namespace health {
 
 namespace {
 
-const std::size_t kHealthLogSize = 512;
 const std::size_t kOacsAt = 256;
 const std::uint8_t kOacsSelfTest = 0x10;
 const std::size_t kElpeAt = 262;
 const std::uint32_t kMaxErrorEntries = 64;
-const std::size_t kErrorEntrySize = 64;
 // The Device Self-test log: current operation and completion, then 20 results of 28 bytes.
 const std::size_t kFirstResult = 4;
 const std::size_t kResultSize = 28;
@@ -74,7 +72,7 @@ unsigned long long Counter128(const std::uint8_t* bytes) {
 
 NvmeHealthLog ReadNvmeHealthLog(const std::uint8_t* page, std::size_t length) {
     NvmeHealthLog log;
-    if (!page || length < kHealthLogSize) return log;
+    if (!page || length < kNvmeHealthLogSize) return log;
     log.criticalWarning = page[0];
     log.temperatureKelvin = page[1] | (page[2] << 8);
     log.availableSpare = page[3];
@@ -133,7 +131,7 @@ std::vector<DiskSelfTest> ReadNvmeSelfTests(const std::uint8_t* page, std::size_
 
 long long CountNvmeErrors(const std::uint8_t* page, std::size_t length) {
     long long count = 0;
-    for (std::size_t at = 0; page && at + kErrorEntrySize <= length; at += kErrorEntrySize)
+    for (std::size_t at = 0; page && at + kNvmeErrorEntrySize <= length; at += kNvmeErrorEntrySize)
         if (Little64(page + at) != 0) ++count;
     return count;
 }

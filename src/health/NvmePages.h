@@ -12,6 +12,11 @@
 namespace Ovra {
 namespace health {
 
+const std::uint32_t kNvmeIdentifySize = 4096;
+const std::uint32_t kNvmeHealthLogSize = 512;
+const std::uint32_t kNvmeSelfTestLogSize = 564;
+const std::uint32_t kNvmeErrorEntrySize = 64;
+
 // A 128-bit little-endian counter: its low 64 bits, or the largest 64-bit value when higher.
 unsigned long long Counter128(const std::uint8_t* bytes);
 
