@@ -40,6 +40,16 @@ SENDCMDINPARAMS Command(std::uint8_t drive, std::uint8_t command, std::uint32_t 
     return in;
 }
 
+SENDCMDINPARAMS SmartCommand(std::uint8_t drive, std::uint8_t features, std::uint32_t bufferSize,
+                             std::uint8_t lbaLow = 1) {
+    SENDCMDINPARAMS in = Command(drive, platform::kSmartCmd, bufferSize);
+    in.irDriveRegs.bFeaturesReg = features;
+    in.irDriveRegs.bSectorNumberReg = lbaLow;
+    in.irDriveRegs.bCylLowReg = platform::kSmartCylLow;
+    in.irDriveRegs.bCylHighReg = platform::kSmartCylHi;
+    return in;
+}
+
 bool Send(DiskDevice& disk, const SENDCMDINPARAMS& in, void* out, std::uint32_t outSize) {
     std::memset(out, 0, outSize);
     return disk.Control(platform::kSmartSendDriveCommand, &in, sizeof in, out, outSize);
@@ -51,16 +61,6 @@ bool Receive(DiskDevice& disk, const SENDCMDINPARAMS& in, DataReply& reply) {
 }
 
 }  // namespace
-
-SENDCMDINPARAMS SmartCommand(std::uint8_t drive, std::uint8_t features, std::uint32_t bufferSize,
-                             std::uint8_t lbaLow) {
-    SENDCMDINPARAMS in = Command(drive, platform::kSmartCmd, bufferSize);
-    in.irDriveRegs.bFeaturesReg = features;
-    in.irDriveRegs.bSectorNumberReg = lbaLow;
-    in.irDriveRegs.bCylLowReg = platform::kSmartCylLow;
-    in.irDriveRegs.bCylHighReg = platform::kSmartCylHi;
-    return in;
-}
 
 bool TakesSmartCommands(DiskDevice& disk) {
     platform::GETVERSIONINPARAMS version;

@@ -34,16 +34,13 @@ const std::uint8_t kSelfTestLog = 0x06;
 // short, extended and conveyance tests in off-line mode.
 const std::uint8_t kAbortSelfTest = 127;
 
-// The command block of SMART feature `features`: count 1, LBA low `lbaLow` (the log address of
-// READ LOG, the subcommand of EXECUTE OFF-LINE IMMEDIATE), LBA mid/high 4Fh/C2h.
-platform::SENDCMDINPARAMS SmartCommand(std::uint8_t drive, std::uint8_t features,
-                                       std::uint32_t bufferSize, std::uint8_t lbaLow = 1);
-
 // SMART_GET_VERSION: whether the driver takes SMART commands.
 bool TakesSmartCommands(DiskDevice& disk);
 
 // A SMART feature without data (ENABLE OPERATIONS, EXECUTE OFF-LINE IMMEDIATE) through
-// SMART_SEND_DRIVE_COMMAND; the reply is the status head alone.
+// SMART_SEND_DRIVE_COMMAND, whose reply is the status head alone. Every SMART feature goes with
+// count 1, LBA mid/high 4Fh/C2h and LBA low `lbaLow`: the log address of READ LOG, the
+// subcommand of EXECUTE OFF-LINE IMMEDIATE, else 1.
 bool SendSmart(DiskDevice& disk, std::uint8_t features, std::uint8_t lbaLow = 1);
 
 // One 512-byte page of a SMART feature (READ DATA, READ THRESHOLDS, READ LOG) through

@@ -57,8 +57,8 @@ TEST(DiskHealth, VerdictRules) {
          H::Warning, L"the device logged 3 errors"},
         {WithAtaLogs(AtaDisk(), badLog), 139, H::Unknown,
          L"the SMART self-test log failed its checksum"},
-        {NvmeTestingDisk(NvmeSelfTestLog(0, 0, {{0x27, 0x02, 5, 4096}})), 0, H::Failing,
-         L"the last extended self-test failed: read failure at LBA 4096"},
+        {NvmeTestingDisk(NvmeSelfTestLog(0, 0, {{0x25, 0x02, 5, 4096}})), 0, H::Failing,
+         L"the last extended self-test failed: fatal at LBA 4096"},
         {NvmeTestingDisk(NvmeSelfTestLog(0, 0, {{0x10, 0x02, 5, 4096}}), {5, 0, 7}), 0, H::Warning,
          L"the device logged 2 errors"},
         // NVMe, the first one through the adapter's property.
@@ -87,18 +87,21 @@ TEST(DiskHealth, VerdictRules) {
 TEST(DiskHealth, ReadingsAndExactRequestsOfTheQemuDisks) {
     fakes::FakePlatform fake;
     platform::ScopedPlatform scoped(fake);
-    // The newest ATA test in descriptor 2, after a wrap from 21; one test 30% from its end.
+    // The newest ATA test in descriptor 3, after a wrap from 21, the oldest a selective test (left
+    // out); one test 30% from its end.
     fake.AddDevice(
         fakes::PhysicalDrivePath(259),
-        WithAtaLogs(AtaDisk(AttributePage(QemuAttributes(), 0xF3)),
-                    AtaSelfTestLog({{1, 0, 7, 0}, {0x82, 0x21, 8, 0}, {3, 0, 9, 0}}, 2, 20)));
+        WithAtaLogs(
+            AtaDisk(AttributePage(QemuAttributes(), 0xF3)),
+            AtaSelfTestLog({{4, 0, 6, 0}, {1, 0, 7, 0}, {0x82, 0x21, 8, 0}, {3, 0, 9, 0}}, 3, 20)));
     Bytes log = NvmeLog(0, 100);
     Put(log, 32, 0x1122334455667788ULL, 8);  // data units read: within 64 bits
     Put(log, 48 + 8, 1, 1);                  // data units written: beyond, saturated
     Put(log, 160, 3, 8);                     // media errors
     // Every NVMe result code that names one; a vendor test (Eh) left out; 75% to go.
     SimDevice nvmeDisk = NvmeTestingDisk(NvmeSelfTestLog(
-        1, 25, {{0x11}, {0x22}, {0x13}, {0x14}, {0x15}, {0x16}, {0xE0}, {0x18}, {0x19}, {0x10}}));
+        1, 25,
+        {{0x11}, {0x22}, {0x13}, {0x14}, {0x15}, {0x16}, {0x17}, {0xE0}, {0x18}, {0x19}, {0x10}}));
     AnswerNvme(nvmeDisk, 2, 2, log);
     fake.AddDevice(fakes::PhysicalDrivePath(0), nvmeDisk);
     DiskHealth ata, nvme;
@@ -124,7 +127,8 @@ TEST(DiskHealth, ReadingsAndExactRequestsOfTheQemuDisks) {
     using T = DiskSelfTest;
     EXPECT_EQ(nvmeResults,
               std::vector<long long>({T::Aborted, T::Interrupted, T::Aborted, T::Aborted, T::Fatal,
-                                      T::UnknownFailure, T::Aborted, T::Aborted, T::Passed}));
+                                      T::UnknownFailure, T::ReadFailure, T::Aborted, T::Aborted,
+                                      T::Passed}));
     EXPECT_EQ(nvme.model + L"|" + nvme.serial + L"|" + std::to_wstring(nvme.temperature),
               L"QEMU NVMe Ctrl|deadbeef|50");
     EXPECT_EQ(std::vector<unsigned long long>(
@@ -178,8 +182,7 @@ TEST(DiskSelfTest, StartsWhatTheDiskCanRunAndNeverOverARunningTest) {
         {AtaDisk(running), T::Extended, 140, L"a self-test is running (30% remaining)"},
         {AtaDisk(running), -1, 0, L"", ataAbort},
         {AtaDisk(), -1, 0, L""},  // nothing to stop
-        {AtaDisk(AttributePage(QemuAttributes(), 0, 0x10)), T::Conveyance, 127,
-         L"disk 0 cannot run conveyance self-tests"},
+        {AtaDisk(), T::Conveyance, 127, L"disk 0 cannot run conveyance self-tests"},
         {AtaDisk(AttributePage(QemuAttributes(), 0, 0)), T::Short, 127,
          L"disk 0 cannot run self-tests"},
         {AtaDisk(), T::Offline, 127, L"no self-test of kind 0"},

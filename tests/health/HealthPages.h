@@ -33,9 +33,10 @@ inline Bytes Sealed(Bytes page) {
 }
 
 // SMART data: the attributes, the self-test execution status (byte 363), the off-line
-// capability (367: bit 4 self-tests, bit 5 conveyance) and error logging (370 bit 0).
+// capability (367: bit 4 self-tests, bit 5 conveyance; QEMU's disk runs no conveyance test) and
+// error logging (370 bit 0).
 inline Bytes AttributePage(const std::vector<AtaEntry>& entries, std::uint8_t execution = 0,
-                           std::uint8_t capability = 0x30) {
+                           std::uint8_t capability = 0x10) {
     Bytes page(512, 0);
     page[363] = execution;
     page[367] = capability;
