@@ -1,25 +1,32 @@
-// Any 1024 bytes as an attribute page and a threshold page: the walks stay inside the pages and
-// only ever fill the slots of ids that the pages name.
-#include "src/smart/SmartPages.h"
+// Any bytes of any length as every ATA and NVMe page a health reading parses: no parser reads
+// past the length it is given, and an attribute entry comes from the page's own bytes.
+#include "src/ata/AtaPages.h"
+#include "src/health/NvmePages.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
+#include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    Ovra::smart::SmartPage pages[2] = {};  // attributes, thresholds
-    std::memcpy(pages, data, std::min(size, sizeof pages));
-    Ovra::smart::SmartTable table{};
-    Ovra::smart::ReadAttributeEntries(pages[0], table);
-    Ovra::smart::ReadThresholdEntries(pages[1], table);
-    for (int id = 0; id < 256; ++id) {
-        const auto& slot = table[static_cast<std::size_t>(id)];
-        if (slot.flags == 0 && slot.value == 0 && slot.worst == 0 && slot.threshold == 0) continue;
-        bool named = false;
-        for (int entry = 0; entry < 30 && !named; ++entry)
-            named = pages[0][2 + entry * 12] == id || pages[1][2 + entry * 12] == id;
-        if (!named || id == 0) std::abort();  // a slot filled from nowhere, or from an empty entry
+    const std::vector<std::uint8_t> copy(data, data + size);  // reading past `size` overflows
+    const std::uint8_t* page = copy.data();
+    for (std::size_t i = 0; i < Ovra::ata::kAttributeEntries; ++i) {
+        const Ovra::ata::AttributeEntry entry = Ovra::ata::AttributeAt(page, size, i);
+        if (entry.id != 0 && page[2 + 12 * i] != entry.id) std::abort();
     }
+    Ovra::DiskHealth health;
+    health.attributes = Ovra::ata::ReadAttributes(page, size, page, size);
+    Ovra::ata::ReadIdentity(page, size, health);
+    Ovra::ata::IdentifyChecksumOk(page, size);
+    Ovra::ata::ReadSelfTestStatus(page, size);
+    health.selfTests = Ovra::ata::ReadSelfTestLog(page, size);
+    health.errorLogCount = Ovra::ata::ReadErrorCount(page, size);
+    Ovra::health::ReadNvmeIdentity(page, size, health);
+    health.nvme = Ovra::health::ReadNvmeHealthLog(page, size);
+    Ovra::health::NvmeCanSelfTest(page, size);
+    Ovra::health::NvmeErrorLogEntries(page, size);
+    Ovra::health::NvmeSelfTestRemaining(page, size);
+    health.selfTests = Ovra::health::ReadNvmeSelfTests(page, size);
+    Ovra::health::CountNvmeErrors(page, size);
     return 0;
 }

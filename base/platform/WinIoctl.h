@@ -31,6 +31,8 @@ const std::uint8_t kIdCmd = 0xEC;
 const std::uint8_t kEnableSmart = 0xD8;
 const std::uint8_t kReadAttributes = 0xD0;
 const std::uint8_t kReadThresholds = 0xD1;
+const std::uint8_t kExecuteOfflineImmediate = 0xD4;
+const std::uint8_t kReadLog = 0xD5;
 const std::uint8_t kSmartCylLow = 0x4F;
 const std::uint8_t kSmartCylHi = 0xC2;
 
@@ -164,6 +166,53 @@ struct StorageProtocolSpecificData {
     std::uint32_t protocolDataRequestSubValue4;
 };
 static_assert(sizeof(StorageProtocolSpecificData) == 40, "STORAGE_PROTOCOL_SPECIFIC_DATA layout");
+
+// IOCTL_STORAGE_PROTOCOL_COMMAND: one NVMe admin command passed to the device's controller.
+const std::uint32_t kIoctlStorageProtocolCommand = 0x002DD3C0;
+const std::uint32_t kProtocolCommandVersion = 1;  // STORAGE_PROTOCOL_STRUCTURE_VERSION
+const std::uint32_t kProtocolCommandFlagAdapterRequest = 0x80000000;
+const std::uint32_t kProtocolSpecificNvmeAdminCommand = 1;
+const std::uint32_t kProtocolStatusSuccess = 1;  // STORAGE_PROTOCOL_STATUS_SUCCESS
+const std::uint32_t kNvmeCommandSize = 64;
+
+// STORAGE_PROTOCOL_COMMAND up to Command, where the 64-byte NVMe command follows; Length holds
+// sizeof the Windows record, whose one-byte Command array pads it to 84.
+struct StorageProtocolCommand {
+    std::uint32_t version;
+    std::uint32_t length;
+    std::uint32_t protocolType;
+    std::uint32_t flags;
+    std::uint32_t returnStatus;
+    std::uint32_t errorCode;
+    std::uint32_t commandLength;
+    std::uint32_t errorInfoLength;
+    std::uint32_t dataToDeviceTransferLength;
+    std::uint32_t dataFromDeviceTransferLength;
+    std::uint32_t timeOutValue;  // seconds
+    std::uint32_t errorInfoOffset;
+    std::uint32_t dataToDeviceBufferOffset;
+    std::uint32_t dataFromDeviceBufferOffset;
+    std::uint32_t commandSpecific;
+    std::uint32_t reserved0;
+    std::uint32_t fixedProtocolReturnData;
+    std::uint32_t reserved1[3];
+};
+static_assert(sizeof(StorageProtocolCommand) == 80, "STORAGE_PROTOCOL_COMMAND layout");
+const std::uint32_t kProtocolCommandLength = 84;
+
+// An NVMe submission queue entry: opcode in byte 0, NSID at 4, command dwords 10-15 from 40.
+struct NvmeCommand {
+    std::uint8_t opcode;
+    std::uint8_t flags;
+    std::uint16_t commandId;
+    std::uint32_t nsid;
+    std::uint32_t cdw2To9[8];
+    std::uint32_t cdw10;
+    std::uint32_t cdw11To15[5];
+};
+static_assert(sizeof(NvmeCommand) == kNvmeCommandSize, "NVMe command layout");
+static_assert(offsetof(NvmeCommand, cdw10) == 40, "NVMe command layout");
+const std::uint8_t kNvmeAdminDeviceSelfTest = 0x14;
 
 }  // namespace platform
 }  // namespace Ovra

@@ -138,8 +138,9 @@ OVRA_PLATFORM_MISC_API int ReadDiskHealth(long long disk, DiskHealth& health,
 // Starts a self-test of `kind` (Short, Extended or Conveyance) on physical disk `disk`, in the
 // background on the drive (ATA off-line mode; NVMe Device Self-test on every namespace), or, with
 // AbortDiskSelfTest, stops the one that runs. `reason` says why when the result is not 0.
-// Results: 0 started (or aborted); 121 no such disk; 127 the disk cannot run tests (or this
-// kind); 140 a test is already running (it is left alone: abort it first); 105 a request failed.
+// Results: 0 started (or aborted, or none ran); 121 no such disk; 127 the disk cannot run tests
+// (or this kind); 140 a test is already running (it is left alone: abort it first); 105 a request
+// failed; 139 the SMART data page failed its checksum; 102 out of memory.
 OVRA_PLATFORM_MISC_API int StartDiskSelfTest(long long disk, int kind, std::wstring& reason);
 OVRA_PLATFORM_MISC_API int AbortDiskSelfTest(long long disk, std::wstring& reason);
 

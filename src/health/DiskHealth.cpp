@@ -1,8 +1,9 @@
 #include <Ovra/DiskHealth.h>
 
 #include <Ovra/ResultCodes.h>
-#include "src/health/AttributeNames.h"
+#include "src/ata/AttributeNames.h"
 #include "src/health/HealthReaders.h"
+#include "src/health/SelfTestNames.h"
 
 #include <new>
 
@@ -16,8 +17,36 @@ int ReadDiskHealth(long long disk, DiskHealth& health, int temperatureLimit) {
     }
 }
 
+namespace {
+
+int SelfTestCommand(long long disk, int kind, bool abort, std::wstring& reason) {
+    try {
+        return health::RunSelfTestCommand(disk, kind, abort, reason);
+    } catch (const std::bad_alloc&) {
+        return result::kOutOfMemory;
+    }
+}
+
+}  // namespace
+
+int StartDiskSelfTest(long long disk, int kind, std::wstring& reason) {
+    return SelfTestCommand(disk, kind, false, reason);
+}
+
+int AbortDiskSelfTest(long long disk, std::wstring& reason) {
+    return SelfTestCommand(disk, 0, true, reason);
+}
+
+const wchar_t* DiskSelfTestKindName(int kind) {
+    return health::SelfTestKindName(kind);
+}
+
+const wchar_t* DiskSelfTestResultName(int result) {
+    return health::SelfTestResultName(result);
+}
+
 const wchar_t* SmartAttributeName(int id) {
-    return health::AttributeName(id);
+    return ata::AttributeName(id);
 }
 
 const wchar_t* DiskHealthVerdictName(int verdict) {

@@ -1,5 +1,6 @@
 #include <Ovra/ResultCodes.h>
-#include "src/health/HealthIoctl.h"
+#include "base/platform/WinIoctl.h"
+#include "src/ata/AtaCommands.h"
 #include "src/health/HealthReaders.h"
 #include "src/health/HealthVerdict.h"
 
@@ -14,14 +15,15 @@ namespace {
 
 // The bus type from the storage device descriptor; 0 (unknown) when it cannot be read. The
 // buffer has room for the whole descriptor: some drivers refuse one that holds only its head.
-std::uint32_t BusType(platform::DeviceHandle& device) {
-    const std::uint32_t query[3] = {kStorageDeviceProperty, 0, 0};  // PropertyStandardQuery
+std::uint32_t BusType(ata::DiskDevice& device) {
+    // StorageDeviceProperty, PropertyStandardQuery.
+    const std::uint32_t query[3] = {platform::kStorageDeviceProperty, 0, 0};
     std::uint8_t buffer[1024] = {};
     std::uint32_t returned = 0;
     platform::StorageDeviceDescriptor head{};
     const std::size_t busTypeEnd = offsetof(platform::StorageDeviceDescriptor, busType) + 4;
-    if (!device.Control(kIoctlStorageQueryProperty, query, sizeof query, buffer, sizeof buffer,
-                        &returned) ||
+    if (!device.Control(platform::kIoctlStorageQueryProperty, query, sizeof query, buffer,
+                        sizeof buffer, &returned) ||
         returned < busTypeEnd) {
         return 0;
     }
@@ -37,18 +39,21 @@ int Unknown(DiskHealth& health, int code, const std::wstring& reason) {
 
 }  // namespace
 
+bool UsesAta(ata::DiskDevice& device) {
+    return BusType(device) != static_cast<std::uint32_t>(platform::kBusTypeNvme) &&
+           ata::TakesSmartCommands(device);
+}
+
 int ReadHealth(long long disk, DiskHealth& health, int temperatureLimit) {
     health = DiskHealth();
     const std::wstring name = L"disk " + std::to_wstring(disk);
     if (disk < 0) return Unknown(health, result::kNotFound, L"no " + name);
-    platform::DeviceHandle device(
-        platform::PhysicalDrivePath(static_cast<unsigned long long>(disk)),
-        platform::kGenericRead | platform::kGenericWrite);
+    ata::DiskDevice device(platform::PhysicalDrivePath(static_cast<unsigned long long>(disk)),
+                           disk);
     if (!device.IsOpen()) return Unknown(health, result::kNotFound, name + L" cannot be opened");
 
-    int code = result::kNoSmart;
-    if (BusType(device) != kBusTypeNvme) code = ReadAtaHealth(device, disk, health);
-    if (code == result::kNoSmart) code = ReadNvmeHealth(device, health);
+    const int code =
+        UsesAta(device) ? ReadAtaHealth(device, health) : ReadNvmeHealth(device, health);
     if (code == result::kNoSmart)
         return Unknown(health, code,
                        name + L" answers neither SMART commands nor NVMe health queries");

@@ -1,26 +1,33 @@
 #pragma once
 
 // The device side of a health reading. Each reader sends its requests on an open disk and fills
-// `health`; on failure it returns the result code with the reason added to `health.reasons`.
+// `health`; on failure it returns the result code with the reason added to `health.reasons`. A
+// log the device refuses leaves its fields absent.
 
 #include <Ovra/DiskHealth.h>
 
-#include "base/platform/DeviceHandle.h"
+#include "src/ata/DiskDevice.h"
 
 namespace Ovra {
 namespace health {
 
-// GET_VERSION, IDENTIFY DEVICE, RETURN STATUS, READ DATA and READ THRESHOLDS. 127 without a
-// reason when the driver takes no SMART commands, so that the caller may try NVMe.
-int ReadAtaHealth(platform::DeviceHandle& device, long long disk, DiskHealth& health);
+// Whether the disk is read with ATA commands: its descriptor does not name the NVMe bus and its
+// driver takes SMART commands (SMART_GET_VERSION). Otherwise the NVMe queries are tried.
+bool UsesAta(ata::DiskDevice& device);
 
-// Identify Controller and the health log through the protocol-specific property of the device
-// (the adapter's when the device's is refused). 127 without a reason when the first query gets
-// no answer.
-int ReadNvmeHealth(platform::DeviceHandle& device, DiskHealth& health);
+// IDENTIFY DEVICE, RETURN STATUS, READ DATA, READ THRESHOLDS, and READ LOG of the self-test log
+// (when the drive runs self-tests) and the summary error log (when it keeps one).
+int ReadAtaHealth(ata::DiskDevice& device, DiskHealth& health);
+
+// Identify Controller, the health log, the Device Self-test log (when the controller runs
+// self-tests) and the Error Information log. 127 without a reason when Identify gets no answer.
+int ReadNvmeHealth(ata::DiskDevice& device, DiskHealth& health);
 
 // Opens the disk, picks the protocol, reads and judges (see ReadDiskHealth).
 int ReadHealth(long long disk, DiskHealth& health, int temperatureLimit);
+
+// Starts a self-test of `kind`, or with `abort` stops the running one (see StartDiskSelfTest).
+int RunSelfTestCommand(long long disk, int kind, bool abort, std::wstring& reason);
 
 }  // namespace health
 }  // namespace Ovra

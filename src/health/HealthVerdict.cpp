@@ -1,5 +1,7 @@
 #include "src/health/HealthVerdict.h"
 
+#include "src/health/SelfTestNames.h"
+
 #include <limits>
 #include <string>
 
@@ -79,6 +81,26 @@ void JudgeNvmeLog(const NvmeHealthLog& log, Findings& findings) {
         findings.Warning(std::to_wstring(log.mediaErrors) + L" media and data integrity errors");
 }
 
+// The newest test that ran to its end decides; one the host or a reset stopped says nothing.
+void JudgeDeviceLogs(const DiskHealth& health, Findings& findings) {
+    for (const DiskSelfTest& test : health.selfTests) {
+        if (test.result == DiskSelfTest::InProgress || test.result == DiskSelfTest::Aborted ||
+            test.result == DiskSelfTest::Interrupted)
+            continue;
+        if (test.result >= DiskSelfTest::Fatal && test.result <= DiskSelfTest::HandlingDamage) {
+            const std::wstring at = test.failingLba == kHealthAbsent
+                                        ? std::wstring()
+                                        : L" at LBA " + std::to_wstring(test.failingLba);
+            findings.Failing(std::wstring(L"the last ") + SelfTestKindName(test.kind) +
+                             L" self-test failed: " + SelfTestResultName(test.result) + at);
+        }
+        break;
+    }
+    if (health.errorLogCount > 0)
+        findings.Warning(L"the device logged " + std::to_wstring(health.errorLogCount) +
+                         (health.errorLogCount == 1 ? L" error" : L" errors"));
+}
+
 }  // namespace
 
 void Summarise(DiskHealth& health) {
@@ -114,6 +136,7 @@ void Judge(DiskHealth& health, int temperatureLimit) {
     Findings findings(health);
     JudgeAttributes(health, findings);
     if (health.hasNvmeLog) JudgeNvmeLog(health.nvme, findings);
+    JudgeDeviceLogs(health, findings);
     if (health.hasTemperature && health.temperature > temperatureLimit)
         findings.Warning(L"temperature " + std::to_wstring(health.temperature) +
                          L" \u00B0C above the limit of " + std::to_wstring(temperatureLimit) +

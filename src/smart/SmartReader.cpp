@@ -1,12 +1,11 @@
 #include "src/smart/SmartReader.h"
 
-#include "base/platform/DeviceHandle.h"
 #include <Ovra/ResultCodes.h>
-#include "src/smart/SmartIoctl.h"
-#include "src/smart/SmartPages.h"
+#include "src/ata/AtaCommands.h"
+#include "src/ata/AtaPages.h"
 
+#include <array>
 #include <cstdint>
-#include <cstring>
 #include <cwchar>
 
 namespace Ovra {
@@ -14,93 +13,61 @@ namespace smart {
 
 namespace {
 
-using platform::Handle;
-using platform::Sys;
-
 // The attributes every successful reading reports, in order; the 0 ends the list.
 const unsigned char kMonitoredIds[] = {1,   2,   3,   4,   5,   7,   9,   10,  11,  12,  13, 193,
                                        194, 195, 196, 197, 198, 199, 200, 202, 221, 228, 0};
 
-// Opened by hand rather than with DeviceHandle: a null handle (127) must stay apart from a failed
-// open (121), which DeviceHandle folds together.
-Handle OpenSmartDevice(std::size_t disk) {
+// What one call learnt about one attribute id. Slots the pages do not fill stay zero.
+struct SmartSlot {
+    std::uint16_t flags = 0;
+    std::uint8_t value = 0;
+    std::uint8_t worst = 0;
+    std::uint8_t threshold = 0;
+};
+using SmartTable = std::array<SmartSlot, 256>;
+
+std::wstring DevicePath(std::size_t disk) {
     wchar_t path[30];
     // The device number is the low 32 bits, printed signed.
     const int number = static_cast<int>(static_cast<std::uint32_t>(disk));
     std::swprintf(path, sizeof(path) / sizeof(path[0]), L"\\\\.\\PHYSICALDRIVE%d", number);
-    return Sys().CreateFileW(path, platform::kGenericRead | platform::kGenericWrite,
-                             platform::kFileShareReadWrite, platform::kOpenExisting, 0);
-}
-
-SENDCMDINPARAMS SmartCommand(std::size_t disk, std::uint8_t features, std::uint32_t bufferSize) {
-    SENDCMDINPARAMS command;
-    std::memset(&command, 0, sizeof(command));
-    command.cBufferSize = bufferSize;
-    command.irDriveRegs.bFeaturesReg = features;
-    command.irDriveRegs.bSectorCountReg = 1;
-    command.irDriveRegs.bSectorNumberReg = 1;
-    command.irDriveRegs.bCylLowReg = kSmartCylLow;
-    command.irDriveRegs.bCylHighReg = kSmartCylHi;
-    command.irDriveRegs.bDriveHeadReg = kSmartDriveHead;
-    command.irDriveRegs.bCommandReg = kSmartCmd;
-    command.bDriveNumber = static_cast<std::uint8_t>(disk & 0xFF);
-    return command;
-}
-
-bool EnableSmart(Handle device, std::size_t disk) {
-    GETVERSIONINPARAMS version;
-    std::memset(&version, 0, sizeof(version));
-    std::uint32_t returned = 0;
-    if (!Sys().DeviceIoControl(device, kSmartGetVersion, nullptr, 0, &version, sizeof(version),
-                               &returned)) {
-        return false;
-    }
-    if ((version.fCapabilities & kCapSmartCmd) == 0) return false;
-
-    const SENDCMDINPARAMS command = SmartCommand(disk, kEnableSmart, 0);
-    SENDCMDOUTPARAMS status;
-    std::memset(&status, 0, sizeof(status));
-    return Sys().DeviceIoControl(device, kSmartSendDriveCommand, &command, sizeof(command), &status,
-                                 sizeof(status), &returned) != 0;
+    return path;
 }
 
 // Fills `table` from the attribute page (when it can be read) and the threshold page; false when
-// the threshold page cannot be read.
-bool ReadSmartData(Handle device, std::size_t disk, SmartTable& table) {
-    SENDCMDINPARAMS command = SmartCommand(disk, kReadAttributes, kSmartPageSize);
-    SmartDataReply reply;
-    std::memset(&reply, 0, sizeof(reply));
-    std::uint32_t returned = 0;
-    if (Sys().DeviceIoControl(device, kSmartRcvDriveData, &command, sizeof(command), &reply,
-                              sizeof(reply), &returned)) {
-        ReadAttributeEntries(reply.bBuffer, table);
+// the threshold page cannot be read. A later entry of an id overwrites an earlier one.
+bool ReadSmartData(ata::DiskDevice& device, SmartTable& table) {
+    ata::DataReply reply;
+    if (ata::ReadSmartPage(device, platform::kReadAttributes, reply)) {
+        for (std::size_t i = 0; i < ata::kAttributeEntries; ++i) {
+            const ata::AttributeEntry entry =
+                ata::AttributeAt(reply.bBuffer.data(), ata::kPageSize, i);
+            if (entry.id == 0) continue;
+            SmartSlot& slot = table[entry.id];
+            slot.flags = entry.flags;
+            slot.value = entry.value;
+            slot.worst = entry.worst;
+        }
     }
-
-    command.irDriveRegs.bFeaturesReg = kReadThresholds;
-    command.cBufferSize = kSmartPageSize;
-    std::memset(&reply, 0, sizeof(reply));
-    if (!Sys().DeviceIoControl(device, kSmartRcvDriveData, &command, sizeof(command), &reply,
-                               sizeof(reply), &returned)) {
-        return false;
+    if (!ata::ReadSmartPage(device, platform::kReadThresholds, reply)) return false;
+    for (std::size_t i = 0; i < ata::kAttributeEntries; ++i) {
+        const ata::ThresholdEntry entry = ata::ThresholdAt(reply.bBuffer.data(), ata::kPageSize, i);
+        if (entry.id != 0) table[entry.id].threshold = entry.threshold;
     }
-    ReadThresholdEntries(reply.bBuffer, table);
     return true;
 }
 
 }  // namespace
 
 int ReadSmartAttributes(std::size_t disk, std::map<unsigned char, HddSmartAttr>& attrs) {
-    const Handle device = OpenSmartDevice(disk);
-    if (device == platform::InvalidHandle()) return result::kNotFound;
-    if (device == nullptr) return result::kNoSmart;
+    ata::DiskDevice device(DevicePath(disk), static_cast<long long>(disk));
+    if (device.OpenFailed()) return result::kNotFound;
+    if (!device.IsOpen()) return result::kNoSmart;
 
-    int result = result::kNoSmart;
     SmartTable table{};
-    if (EnableSmart(device, disk)) {
-        result = ReadSmartData(device, disk, table) ? result::kOk : result::kSystemFailed;
-    }
-    Sys().CloseHandle(device);
-    if (result != result::kOk) return result;
+    if (!ata::TakesSmartCommands(device) || !ata::SendSmart(device, platform::kEnableSmart))
+        return result::kNoSmart;
+    if (!ReadSmartData(device, table)) return result::kSystemFailed;
 
     for (const unsigned char* id = kMonitoredIds; *id != 0; ++id) {
         const SmartSlot& slot = table[*id];

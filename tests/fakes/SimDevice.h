@@ -25,9 +25,13 @@ const std::uint32_t kSmartSendDriveCommand = 0x0007C084;
 const std::uint32_t kSmartRcvDriveData = 0x0007C088;
 const std::uint32_t kStorageQueryProperty = 0x002D1400;
 
-// Selector of a SMART command: its features and command registers.
-inline std::uint32_t AtaSelector(std::uint8_t features, std::uint8_t command) {
-    return features | command << 8u;
+const std::uint32_t kStorageProtocolCommand = 0x002DD3C0;
+
+// Selector of a SMART command: its features and command registers, and for READ LOG (D5h) the
+// log address.
+inline std::uint32_t AtaSelector(std::uint8_t features, std::uint8_t command,
+                                 std::uint8_t logAddress = 0) {
+    return features | command << 8u | logAddress << 16u;
 }
 
 // Selector of a protocol-specific storage query (property 49 or 50): the property id, the NVMe
@@ -39,12 +43,14 @@ inline std::uint32_t NvmeSelector(std::uint32_t property, std::uint32_t dataType
 
 class SimDevice {
 public:
-    // What tells requests of one code apart: the ATA features and command registers of the SMART
-    // requests (AtaSelector), the property id of the storage query (NvmeSelector for the
-    // protocol-specific ones); 0 for every other request.
+    // What tells requests of one code apart: the ATA registers of the SMART requests
+    // (AtaSelector), the property id of the storage query (NvmeSelector for the
+    // protocol-specific ones), the NVMe opcode of a protocol command; 0 for every other request.
     static std::uint32_t SelectorOf(std::uint32_t code, const Bytes& input) {
+        // IDEREGS: features at 4, LBA low at 6, command at 10.
         if ((code == kSmartSendDriveCommand || code == kSmartRcvDriveData) && input.size() > 10)
-            return AtaSelector(input[4], input[10]);  // IDEREGS: features at 4, command at 10
+            return AtaSelector(input[4], input[10], input[4] == 0xD5 ? input[6] : 0);
+        if (code == kStorageProtocolCommand) return input.size() > 80 ? input[80] : 0;
         if (code != kStorageQueryProperty || input.size() < 4) return 0;
         std::uint32_t field[5] = {};  // STORAGE_PROPERTY_QUERY; protocol-specific data from 8
         std::memcpy(field, input.data(), std::min<std::size_t>(input.size(), sizeof field));

@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 #include <linux/fs.h>
+#include <linux/nvme_ioctl.h>
 #include <scsi/sg.h>
 
 #include <cerrno>
@@ -255,6 +256,36 @@ TEST(LinuxDisks, NumberedInNameOrderAndDescribedFromSysfsAndInquiry) {
                   std::make_tuple(e.type, 100 * kCylinder, std::wstring(e.vendor),
                                   std::wstring(e.product), std::wstring(e.serial), e.bus));
     }
+}
+
+// The one admin command the protocol-command request may carry: Device Self-test, as given.
+TEST(LinuxDisks, OnlyDeviceSelfTestReachesTheNvmeController) {
+    FakeKernel kernel;
+    kernel.Disk("nvme0n1", "pci0000:00/0000:00:04.0/nvme/nvme0");
+    static std::vector<nvme_admin_cmd> sent;
+    posix::ScopedSyscall<decltype(posix::SyscallTable::ioctl)> capture(
+        &posix::SyscallTable::ioctl, +[](int, unsigned long request, void* argument) {
+            if (request == NVME_IOCTL_ADMIN_CMD)
+                sent.push_back(*static_cast<nvme_admin_cmd*>(argument));
+            return 0;
+        });
+    struct {
+        StorageProtocolCommand head;
+        NvmeCommand command;
+    } request{{1, 84, 3, 0x80000000, 0, 0, 64, 0, 0, 0, 10, 0, 0, 0, 1, 0, 0, {}},
+              {0x14, 0, 0, 0xFFFFFFFF, {}, 2, {}}},
+        reply{};
+    DeviceHandle disk(PhysicalDrivePath(0), 0xC0000000);
+    for (std::uint8_t opcode : {0x14, 0x80}) {  // Device Self-test, then Format NVM
+        request.command.opcode = opcode;
+        EXPECT_EQ(disk.Control(kIoctlStorageProtocolCommand, &request, sizeof request, &reply,
+                               sizeof reply),
+                  opcode == 0x14);
+    }
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(std::make_tuple(reply.head.returnStatus, sent[0].opcode, sent[0].nsid, sent[0].cdw10,
+                              sent[0].timeout_ms, sent[0].data_len),
+              std::make_tuple(1u, 0x14, 0xFFFFFFFFu, 2u, 10000u, 0u));
 }
 
 }  // namespace

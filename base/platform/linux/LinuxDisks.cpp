@@ -161,6 +161,9 @@ std::uint32_t DiskControl(Handle handle, std::uint32_t code, const void* in, std
                 return QueryProperty(disk, in, inSize, out, outSize, count);
             if (disk.fd < 0) return kErrorAccessDenied;
             return NvmeProtocolQuery(disk.fd, in, inSize, out, outSize, count);
+        case kIoctlStorageProtocolCommand:
+            if (disk.fd < 0) return kErrorAccessDenied;
+            return NvmeProtocolCommand(disk.fd, in, inSize, out, outSize, count);
         case kIoctlDiskGetDriveGeometry:
             return Geometry(disk, out, outSize, count);
         case kSmartGetVersion:

@@ -23,11 +23,23 @@ const std::uint8_t kNvmeAdminGetLogPage = 0x02;
 const std::uint8_t kNvmeAdminIdentify = 0x06;
 const std::uint32_t kNvmeGlobalNamespace = 0xFFFFFFFF;
 const std::uint32_t kMaxProtocolData = 64 * 1024;
+const std::uint32_t kMillisecondsPerSecond = 1000;
 
 using ProtocolSpecificData = StorageProtocolSpecificData;
 // The query: property id and query type, then the protocol request. The reply: Version and
 // Size, then the same record, then the data.
 const std::size_t kProtocolAt = 8;
+
+// 0, or the Windows error for a refused request or the controller's own error status.
+std::uint32_t AdminCommand(int fd, nvme_admin_cmd& command) {
+    const int status = Syscalls().ioctl(fd, NVME_IOCTL_ADMIN_CMD, &command);
+    if (status < 0) {
+        return errno == ENOTTY || errno == EINVAL  ? kErrorNotSupported
+               : errno == EACCES || errno == EPERM ? kErrorAccessDenied
+                                                   : kErrorIoDevice;
+    }
+    return status > 0 ? kErrorIoDevice : 0;
+}
 
 }  // namespace
 
@@ -118,13 +130,8 @@ std::uint32_t NvmeProtocolQuery(int fd, const void* in, std::uint32_t inSize, vo
         command.cdw12 = request.protocolDataRequestSubValue;
         command.cdw13 = request.protocolDataRequestSubValue2;
     }
-    const int status = Syscalls().ioctl(fd, NVME_IOCTL_ADMIN_CMD, &command);
-    if (status < 0) {
-        return errno == ENOTTY || errno == EINVAL  ? kErrorNotSupported
-               : errno == EACCES || errno == EPERM ? kErrorAccessDenied
-                                                   : kErrorIoDevice;
-    }
-    if (status > 0) return kErrorIoDevice;  // the controller's own status
+    const std::uint32_t error = AdminCommand(fd, command);
+    if (error) return error;
 
     auto* bytes = static_cast<std::uint8_t*>(out);
     std::memset(bytes, 0, dataAt);
@@ -135,6 +142,37 @@ std::uint32_t NvmeProtocolQuery(int fd, const void* in, std::uint32_t inSize, vo
     std::memcpy(bytes + kProtocolAt, &request, sizeof request);
     std::memcpy(bytes + dataAt, data.data(), length);
     returned = static_cast<std::uint32_t>(dataAt + length);
+    return 0;
+}
+
+std::uint32_t NvmeProtocolCommand(int fd, const void* in, std::uint32_t inSize, void* out,
+                                  std::uint32_t outSize, std::uint32_t& returned) {
+    StorageProtocolCommand head;
+    NvmeCommand nvme;
+    if (!in || inSize < sizeof head + sizeof nvme) return kErrorInvalidParameter;
+    std::memcpy(&head, in, sizeof head);
+    std::memcpy(&nvme, static_cast<const std::uint8_t*>(in) + sizeof head, sizeof nvme);
+    if (head.version != kProtocolCommandVersion || head.length != kProtocolCommandLength ||
+        head.protocolType != kProtocolTypeNvme || head.commandLength != kNvmeCommandSize ||
+        head.commandSpecific != kProtocolSpecificNvmeAdminCommand)
+        return kErrorInvalidParameter;
+    if (nvme.opcode != kNvmeAdminDeviceSelfTest || head.dataToDeviceTransferLength != 0 ||
+        head.dataFromDeviceTransferLength != 0)
+        return kErrorNotSupported;
+    if (!out || outSize < sizeof head) return kErrorInsufficientBuffer;
+
+    nvme_admin_cmd command;
+    std::memset(&command, 0, sizeof command);
+    command.opcode = nvme.opcode;
+    command.nsid = nvme.nsid;
+    command.cdw10 = nvme.cdw10;
+    command.timeout_ms = head.timeOutValue * kMillisecondsPerSecond;
+    const std::uint32_t error = AdminCommand(fd, command);
+    if (error) return error;
+    head.returnStatus = kProtocolStatusSuccess;
+    head.fixedProtocolReturnData = command.result;
+    std::memcpy(out, &head, sizeof head);
+    returned = sizeof head;
     return 0;
 }
 

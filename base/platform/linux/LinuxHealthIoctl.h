@@ -1,8 +1,8 @@
 #pragma once
 
 // The health requests beyond the SMART pages, answered for a Linux disk: SMART RETURN STATUS with
-// the registers the drive returns, and the NVMe protocol-specific storage queries (Identify, log
-// pages) as NVMe admin commands.
+// the registers the drive returns, the NVMe protocol-specific storage queries (Identify, log
+// pages) and the NVMe Device Self-test command as NVMe admin commands.
 
 #include <cstdint>
 
@@ -28,6 +28,14 @@ bool IsNvmeProtocolQuery(const void* in, std::uint32_t inSize);
 // Windows error code: ERROR_NOT_SUPPORTED for a device that is no NVMe namespace.
 std::uint32_t NvmeProtocolQuery(int fd, const void* in, std::uint32_t inSize, void* out,
                                 std::uint32_t outSize, std::uint32_t& returned);
+
+// IOCTL_STORAGE_PROTOCOL_COMMAND with an NVMe admin command and no data, through
+// NVME_IOCTL_ADMIN_CMD. Only Device Self-test (14h) passes: nothing else reaches the controller
+// this way (ERROR_NOT_SUPPORTED). The reply is the request with ReturnStatus set to success and
+// FixedProtocolReturnData to the completion's dword 0; a controller's error status fails with
+// ERROR_IO_DEVICE.
+std::uint32_t NvmeProtocolCommand(int fd, const void* in, std::uint32_t inSize, void* out,
+                                  std::uint32_t outSize, std::uint32_t& returned);
 
 }  // namespace posix
 }  // namespace platform

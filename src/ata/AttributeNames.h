@@ -1,10 +1,10 @@
 #pragma once
 
 namespace Ovra {
-namespace health {
+namespace ata {
 
 // The one table of ATA SMART attribute names; "Unknown attribute" for an id without one.
 const wchar_t* AttributeName(int id);
 
-}  // namespace health
+}  // namespace ata
 }  // namespace Ovra

@@ -1,7 +1,7 @@
-#include "src/health/AttributeNames.h"
+#include "src/ata/AttributeNames.h"
 
 namespace Ovra {
-namespace health {
+namespace ata {
 
 namespace {
 
@@ -85,5 +85,5 @@ const wchar_t* AttributeName(int id) {
     return L"Unknown attribute";
 }
 
-}  // namespace health
+}  // namespace ata
 }  // namespace Ovra
