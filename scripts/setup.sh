@@ -4,8 +4,8 @@
 #   setup.sh --main   the main job (scripts/run.sh): the native toolchain, the libraries ovractl
 #                     links, and the file-system tools the Linux volumes use
 #   setup.sh --all    also everything the tests need (the default): GoogleTest, benchmarks, clang,
-#                     the Windows cross toolchain and Wine, chrony, rsyslog, QEMU with a kernel for
-#                     the guest tests, and the SQLite amalgamation for the Windows build
+#                     the Windows cross toolchain and Wine, chrony, rsyslog, QEMU with a kernel and
+#                     smartctl for the guest tests, and the SQLite amalgamation for the Windows build
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -31,7 +31,7 @@ if [ "$scope" = --all ]; then
         libgtest-dev libgmock-dev googletest libbenchmark-dev
         g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools wine64
         chrony rsyslog
-        qemu-system-x86 linux-image-amd64 busybox-static cpio
+        qemu-system-x86 linux-image-amd64 busybox-static cpio smartmontools
     )
 fi
 missing=()
