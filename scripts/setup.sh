@@ -21,7 +21,7 @@ esac
 packages=(
     cmake ninja-build g++
     libsqlite3-dev sqlite3
-    libcli11-dev nlohmann-json3-dev
+    libcli11-dev nlohmann-json3-dev libboost1.81-dev
     # Linux volumes: identity from the devices, and the tools that make, label and mount them.
     libblkid-dev e2fsprogs xfsprogs dosfstools exfatprogs exfat-fuse ntfs-3g fusefat
 )
@@ -31,6 +31,7 @@ if [ "$scope" = --all ]; then
         libgtest-dev libgmock-dev googletest libbenchmark-dev
         g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools wine64
         chrony
+        prometheus chromium
         qemu-system-x86 linux-image-amd64 busybox-static cpio
     )
 fi

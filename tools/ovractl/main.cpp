@@ -7,6 +7,7 @@
 #include "LogCommands.h"
 #include "Output.h"
 #include "TimeCommands.h"
+#include "serve/ServeCommand.h"
 #include <Ovra/ResultCodes.h>
 
 #include <CLI/CLI.hpp>
@@ -38,6 +39,7 @@ int main(int argc, char** argv) {
     ovractl::AddHealthCommands(app, exitCode);
     ovractl::AddFormatCommands(app, exitCode);
     ovractl::AddTimeCommands(app, exitCode);
+    ovractl::AddServeCommands(app, exitCode);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
