@@ -42,7 +42,7 @@ Snapshot MadeUpMachine() {
     ata.powerOnHours = 10;
     ata.attributes.push_back({5, L"Reallocated Sectors Count", 100, 99, 10, 3});
     ata.selfTests = {{Ovra::DiskSelfTest::Short, Ovra::DiskSelfTest::InProgress},
-                     {Ovra::DiskSelfTest::Extended, Ovra::DiskSelfTest::ReadFailure}};
+                     {Ovra::DiskSelfTest::Extended, Ovra::DiskSelfTest::Fatal}};
     Ovra::DiskHealth& nvme = s.disks[1];
     nvme.kind = Ovra::DiskHealth::Nvme;
     nvme.verdict = Ovra::DiskHealth::Failing;
@@ -81,7 +81,7 @@ TEST(ServeExpositionTest, MadeUpMachine) {
     for (const char* line : {
              "ovra_build_info{version=\"1.2.3\"} 1\n",
              "ovra_disk_info{disk=\"0\",model=\"Disk \\\"A\\\" \\\\ 2\\nTB\",serial=\"\","
-             "firmware=\"\",kind=\"ata\"} 1\n",
+             "firmware=\"\",kind=\"ATA\"} 1\n",
              "ovra_disk_health{disk=\"0\",verdict=\"Warning\"} 1\n",
              "ovra_disk_health{disk=\"0\",verdict=\"Good\"} 0\n",
              "ovra_disk_health{disk=\"1\",verdict=\"Failing\"} 1\n",
@@ -104,7 +104,7 @@ TEST(ServeExpositionTest, MadeUpMachine) {
           "ovra_disk_nvme_media_errors{disk=\"0\""})
         EXPECT_EQ(std::string::npos, text.find(absent)) << absent;
 
-    if (!Have("promtool")) GTEST_SKIP() << "promtool is not installed: the lint is not run";
+    if (!Have("promtool")) GTEST_SKIP() << "no promtool here: the lint is not run";
     Ovra::testing_support::ScratchDir scratch("serve-exposition");
     std::ofstream(scratch.Path("metrics.prom"), std::ios::binary) << text;
     const std::string lint = "promtool check metrics < '" + scratch.Utf8Path("metrics.prom") + "'";
@@ -143,9 +143,9 @@ std::string Exchange(unsigned short port, const std::string& request) {
     asio::io_context io;
     tcp::socket socket(io);
     socket.connect({asio::ip::make_address("127.0.0.1"), port});
-    asio::write(socket, asio::buffer(request));
-    std::string response;
     boost::system::error_code ec;
+    asio::write(socket, asio::buffer(request), ec);  // a refused connection may be closed already
+    std::string response;
     asio::read(socket, asio::dynamic_buffer(response), ec);
     return response;
 }
@@ -192,6 +192,20 @@ TEST(ServeHttpTest, SlowClientIsDropped) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
+TEST(ServeHttpTest, ConnectionsBeyondTheCapAreClosed) {
+    ServedMachine served([](unsigned) { return MadeUpMachine(); },
+                         {8192, std::chrono::seconds(10), 1});
+    asio::io_context io;
+    tcp::socket first(io);
+    first.connect({asio::ip::make_address("127.0.0.1"), served.port});
+    http::request<http::empty_body> request(http::verb::get, "/metrics", 11);
+    http::write(first, request);
+    boost::beast::flat_buffer buffer;
+    http::response<http::string_body> response;
+    http::read(first, buffer, response);  // the first stays open, holding the only place
+    EXPECT_EQ("", Exchange(served.port, "GET /metrics HTTP/1.1\r\n\r\n"));
+}
+
 TEST(ServeHttpTest, ThousandScrapesFiftyAtATime) {
     ServedMachine served([](unsigned) { return MadeUpMachine(); });
     std::atomic<int> answered{0};
@@ -219,7 +233,7 @@ TEST(ServeHttpTest, ThousandScrapesFiftyAtATime) {
 
 // The page as a person sees it: the live collectors over a health log with a few readings.
 TEST(ServeBrowserTest, StatusPageInChromium) {
-    if (!Have("chromium")) GTEST_SKIP() << "chromium is not installed: the page is not rendered";
+    if (!Have("chromium")) GTEST_SKIP() << "no chromium here: the page is not rendered";
     Ovra::testing_support::ScratchDir scratch("serve-browser");
     {
         HealthLog log;

@@ -18,6 +18,7 @@ exec 3< <(exec "$@" serve --listen 127.0.0.1:0 --interval 3600 --log events.db \
     --time-server 127.0.0.1:9 2>serve.err)
 pid=$!
 read -r -t 120 -u 3 line || fail "no address announced: $(cat serve.err)"
+line=${line%$'\r'}  # Windows ends lines with CR LF
 url=${line##* }
 echo "serving at $url"
 

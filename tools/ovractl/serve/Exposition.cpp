@@ -2,6 +2,7 @@
 
 #include "../Output.h"
 #include "../VolumeJson.h"
+#include "TemporaryHealthJson.h"
 
 #include <cstdio>
 #include <utility>
@@ -87,30 +88,41 @@ bool NewestTestFailed(const Ovra::DiskHealth& h, double& value) {
 
 const DiskGauge kDiskGauges[] = {
     {"ovra_disk_temperature_celsius", "Disk temperature" FROM_POLL,
-     [](const Ovra::DiskHealth& h, double& v) { return v = h.temperature, h.hasTemperature; }},
+     [](const Ovra::DiskHealth& h, double& v) {
+         v = h.temperature;
+         return h.hasTemperature;
+     }},
     {"ovra_disk_power_on_seconds", "Time the disk has been powered on" FROM_POLL,
      [](const Ovra::DiskHealth& h, double& v) {
-         return v = static_cast<double>(h.powerOnHours) * 3600, !Absent(h.powerOnHours);
+         v = static_cast<double>(h.powerOnHours) * 3600;
+         return !Absent(h.powerOnHours);
      }},
     {"ovra_disk_selftest_failed", "1 when the newest completed self-test failed" FROM_POLL,
      NewestTestFailed},
     {"ovra_disk_error_log_entries", "Errors in the device's error log" FROM_POLL,
      [](const Ovra::DiskHealth& h, double& v) {
-         return v = static_cast<double>(h.errorLogCount), !Absent(h.errorLogCount);
+         v = static_cast<double>(h.errorLogCount);
+         return !Absent(h.errorLogCount);
      }},
     {"ovra_disk_nvme_critical_warning", "NVMe critical warning bits" FROM_POLL,
-     [](const Ovra::DiskHealth& h, double& v) { return v = h.nvme.criticalWarning, h.hasNvmeLog; }},
+     [](const Ovra::DiskHealth& h, double& v) {
+         v = h.nvme.criticalWarning;
+         return h.hasNvmeLog;
+     }},
     {"ovra_disk_nvme_percentage_used_ratio", "NVMe rated endurance used (may exceed 1)" FROM_POLL,
      [](const Ovra::DiskHealth& h, double& v) {
-         return v = h.nvme.percentageUsed / 100.0, h.hasNvmeLog;
+         v = h.nvme.percentageUsed / 100.0;
+         return h.hasNvmeLog;
      }},
     {"ovra_disk_nvme_available_spare_ratio", "NVMe available spare" FROM_POLL,
      [](const Ovra::DiskHealth& h, double& v) {
-         return v = h.nvme.availableSpare / 100.0, h.hasNvmeLog;
+         v = h.nvme.availableSpare / 100.0;
+         return h.hasNvmeLog;
      }},
     {"ovra_disk_nvme_media_errors", "NVMe media and data integrity errors" FROM_POLL,
      [](const Ovra::DiskHealth& h, double& v) {
-         return v = static_cast<double>(h.nvme.mediaErrors), h.hasNvmeLog;
+         v = static_cast<double>(h.nvme.mediaErrors);
+         return h.hasNvmeLog;
      }},
 };
 
@@ -131,10 +143,6 @@ const AttributeGauge kAttributeGauges[] = {
      [](const Ovra::DiskHealthAttribute& a) { return static_cast<double>(a.raw); }},
 };
 
-const char* KindWord(Ovra::DiskHealth::Kind kind) {
-    return kind == Ovra::DiskHealth::Ata ? "ata" : kind == Ovra::DiskHealth::Nvme ? "nvme" : "";
-}
-
 void WriteDisks(Writer& w, const Snapshot& s) {
     w.Begin("ovra_disk_info", "Disk identity" FROM_POLL);
     for (const auto& d : s.disks) {
@@ -143,7 +151,7 @@ void WriteDisks(Writer& w, const Snapshot& s) {
                   {"model", Utf8(h.model)},
                   {"serial", Utf8(h.serial)},
                   {"firmware", Utf8(h.firmware)},
-                  {"kind", KindWord(h.kind)}},
+                  {"kind", DiskKindText(h.kind)}},
                  1);
     }
     w.Begin("ovra_disk_health", "1 for the disk's current verdict, 0 for the others" FROM_POLL);

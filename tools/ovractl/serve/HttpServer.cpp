@@ -6,6 +6,7 @@
 #include <boost/beast/http.hpp>
 
 #include <atomic>
+#include <exception>
 #include <optional>
 
 namespace ovractl {
@@ -51,8 +52,13 @@ private:
         if (ec) return Close();  // the client said all it had to say
         const auto& request = m_parser->get();
         const bool head = request.method() == http::verb::head;
-        HttpAnswer answer =
-            m_server.handler(std::string(request.method_string()), std::string(request.target()));
+        HttpAnswer answer{500, "text/plain; charset=utf-8", "internal error\n", ""};
+        try {
+            answer = m_server.handler(std::string(request.method_string()),
+                                      std::string(request.target()));
+        } catch (const std::exception&) {
+            // One answer failed (out of memory, text that JSON cannot carry); the server goes on.
+        }
         Send(answer, head, request.keep_alive(), request.version());
     }
 

@@ -191,8 +191,7 @@ int RunMetrics(const ServeOptions& o) {
 }
 
 void AddSourceOptions(CLI::App* command, ServeOptions& o) {
-    command->add_option("--log", o.collect.logs, "A log database whose figures are served")
-        ->check(CLI::ExistingFile);
+    command->add_option("--log", o.collect.logs, "A log database whose figures are served");
     command
         ->add_option("--time-server", o.collect.timeServer,
                      "Checked at most once a minute for the clock offset")

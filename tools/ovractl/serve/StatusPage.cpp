@@ -77,9 +77,10 @@ struct Line {
     std::vector<std::pair<long long, double>> points;  // time (ms), value
 };
 
-// An SVG line chart: time across, values up from the lowest to the highest seen.
+// An SVG line chart: time across, values up from the lowest to the highest seen; the legend
+// stands at the right.
 std::string Plot(const std::string& title, const std::vector<Line>& lines) {
-    const double width = 560, height = 170, left = 48, right = 8, top = 22, bottom = 20;
+    const double width = 640, height = 170, left = 48, right = 440, top = 22, bottom = 150;
     long long t0 = 0, t1 = 0;
     double low = 0, high = 0;
     bool any = false;
@@ -95,28 +96,34 @@ std::string Plot(const std::string& title, const std::vector<Line>& lines) {
     if (!any) return "";
     if (high == low) high = low + 1;
     const double span = t1 > t0 ? static_cast<double>(t1 - t0) : 1;
-    std::string svg = "<svg class=\"plot\" viewBox=\"0 0 560 170\" width=\"560\" height=\"170\">";
-    svg += "<text x=\"4\" y=\"14\" class=\"title\">" + EscapeHtml(title) + "</text>";
-    svg += "<rect x=\"48\" y=\"22\" width=\"504\" height=\"128\" class=\"frame\"/>";
-    svg += "<text x=\"44\" y=\"30\" class=\"axis\" text-anchor=\"end\">" + Format("%g", high) +
-           "</text><text x=\"44\" y=\"150\" class=\"axis\" text-anchor=\"end\">" +
-           Format("%g", low) + "</text>";
-    svg += "<text x=\"48\" y=\"164\" class=\"axis\">" + UtcText(t0) +
-           "</text><text x=\"552\" y=\"164\" class=\"axis\" text-anchor=\"end\">" + UtcText(t1) +
-           "</text>";
-    double legend = left + 6;
+    const auto number = [](double value) { return Format("%g", value); };
+    std::string svg = "<svg class=\"plot\" viewBox=\"0 0 " + number(width) + " " + number(height) +
+                      "\" width=\"" + number(width) + "\" height=\"" + number(height) +
+                      "\"><text x=\"4\" y=\"14\" class=\"title\">" + EscapeHtml(title) + "</text>";
+    svg += "<rect x=\"" + number(left) + "\" y=\"" + number(top) + "\" width=\"" +
+           number(right - left) + "\" height=\"" + number(bottom - top) + "\" class=\"frame\"/>";
+    const auto text = [&](double x, double y, const std::string& anchor, const std::string& what) {
+        return "<text x=\"" + number(x) + "\" y=\"" + number(y) +
+               "\" class=\"axis\" text-anchor=\"" + anchor + "\">" + what + "</text>";
+    };
+    svg +=
+        text(left - 4, top + 8, "end", number(high)) + text(left - 4, bottom, "end", number(low));
+    svg += text(left, bottom + 14, "start", UtcText(t0)) +
+           text(right, bottom + 14, "end", UtcText(t1));
+    double legend = top + 8;
     for (const Line& line : lines) {
         if (line.points.empty()) continue;
         svg += std::string("<polyline fill=\"none\" stroke=\"") + line.colour +
                "\" stroke-width=\"1.5\" points=\"";
         for (const auto& p : line.points) {
-            const double x = left + (width - left - right) * (p.first - t0) / span;
-            const double y = top + (height - top - bottom) * (high - p.second) / (high - low);
+            const double x = left + (right - left) * static_cast<double>(p.first - t0) / span;
+            const double y = top + (bottom - top) * (high - p.second) / (high - low);
             svg += Format("%.1f,", x) + Format("%.1f ", y);
         }
-        svg += "\"/><text x=\"" + Format("%.0f", legend) + "\" y=\"36\" class=\"axis\" fill=\"" +
-               line.colour + "\">" + EscapeHtml(line.name) + "</text>";
-        legend += 7.0 * static_cast<double>(line.name.size()) + 14;
+        svg += "\"/><text x=\"" + number(right + 8) + "\" y=\"" + number(legend) +
+               "\" class=\"axis\" fill=\"" + line.colour + "\">" + EscapeHtml(line.name) +
+               "</text>";
+        legend += 14;
     }
     return svg + "</svg>";
 }
@@ -225,6 +232,7 @@ std::string Events(const std::vector<NumberedEvent>& events) {
     std::string html =
         "<h2>Latest events</h2><table><tr><th>#</th><th>Time</th><th>Disk</th>"
         "<th>Event</th><th>From</th><th>To</th><th>Detail</th></tr>";
+    if (events.empty()) return html + "</table><p class=\"note\">No event since the start.</p>";
     const std::size_t shown = std::min(events.size(), kShownEvents);
     for (std::size_t i = 0; i < shown; ++i) {
         const NumberedEvent& n = events[events.size() - 1 - i];

@@ -28,4 +28,10 @@ inline nlohmann::json WatchEventJson(const Ovra::DiskHealthEvent& event) {
             {"detail", Utf8(event.detail)}};
 }
 
+inline const char* DiskKindText(Ovra::DiskHealth::Kind kind) {
+    return kind == Ovra::DiskHealth::Ata    ? "ATA"
+           : kind == Ovra::DiskHealth::Nvme ? "NVMe"
+                                            : "unknown";
+}
+
 }  // namespace ovractl
