@@ -80,7 +80,7 @@ struct Line {
 // An SVG line chart: time across, values up from the lowest to the highest seen; the legend
 // stands at the right.
 std::string Plot(const std::string& title, const std::vector<Line>& lines) {
-    const double width = 640, height = 170, left = 48, right = 440, top = 22, bottom = 150;
+    const double width = 570, height = 170, left = 48, right = 385, top = 22, bottom = 150;
     long long t0 = 0, t1 = 0;
     double low = 0, high = 0;
     bool any = false;
