@@ -111,6 +111,15 @@ TEST(ServeExpositionTest, MadeUpMachine) {
     EXPECT_EQ(0, std::system(lint.c_str()));
 }
 
+TEST(ServeEventsTest, KeepsTheLatestNumbered) {
+    EventRing ring(200);
+    for (int i = 0; i < 201; ++i) ring.Add(Ovra::DiskHealthEvent());
+    const std::vector<NumberedEvent> kept = ring.After(0);
+    ASSERT_EQ(200u, kept.size());
+    EXPECT_EQ(2u, kept.front().sequence);
+    EXPECT_EQ(1u, ring.After(200).size());
+}
+
 // A made-up machine served on a free loopback port for the length of a test.
 class ServedMachine {
 public:

@@ -90,8 +90,6 @@ void RunUntilInterrupted(HttpServer& server) {
     g_running = nullptr;
 }
 #else
-// Expects SIGINT and SIGTERM blocked in every thread (BlockStopSignals before any starts): one
-// thread takes them with sigwait, so no handler runs in the middle of a server call.
 sigset_t StopSignals() {
     sigset_t set;
     sigemptyset(&set);
@@ -100,6 +98,8 @@ sigset_t StopSignals() {
     return set;
 }
 
+// Expects SIGINT and SIGTERM blocked in every thread (BlockStopSignals before any starts): one
+// thread takes them with sigwait, so no handler runs in the middle of a server call.
 void RunUntilInterrupted(HttpServer& server) {
     std::atomic<bool> signalled{false};
     std::thread waiter([&] {
