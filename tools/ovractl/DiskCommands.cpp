@@ -3,6 +3,7 @@
 #include "HealthLog.h"
 #include "Output.h"
 #include "ValueText.h"
+#include "VolumeJson.h"
 
 #include <Ovra/Bases/Clock.h>
 #include <Ovra/HddSmartInfo.h>
@@ -31,12 +32,6 @@ struct DiskOptions {
     std::string logPath;  // with --watch: record every cycle in this log database
     unsigned long long retentionMinutes = 0;
 };
-
-std::string DriveTypeName(int type) {
-    static const char* const kNames[] = {"unknown", "no root", "removable", "fixed",
-                                         "remote",  "optical", "RAM disk"};
-    return type >= 0 && type <= 6 ? kNames[type] : "unknown";
-}
 
 using Readings = std::map<unsigned char, HddSmartAttr>;
 
@@ -174,26 +169,11 @@ int ShowVolumes(bool json) {
     for (std::size_t i = 0; i < volumes.GetDriveCount(); ++i) {
         Ovra::LogicalDrive v;
         if (volumes.GetDrive(i, v) != Ovra::result::kOk) continue;
-        std::wstring fsName;
-        const std::string fs =
-            Ovra::StorageFormatter::GetFsName(v.fileSystem, fsName) ? Utf8(fsName) : "other";
-        const std::string type = DriveTypeName(volumes.GetDriveTypeW(v.root));
-        char serial[16];
-        std::snprintf(serial, sizeof serial, "%04X-%04X", v.serialNumber >> 16,
-                      v.serialNumber & 0xFFFF);
-        const bool knownDisk = v.driveIndex != static_cast<std::size_t>(-1);
-        const std::string disk = knownDisk ? std::to_string(v.driveIndex) : "-";
-        nlohmann::json object{{"root", Utf8(v.root)},
-                              {"label", Utf8(v.volumeName)},
-                              {"fileSystem", fs},
-                              {"fileSystemCode", v.fileSystem},
-                              {"type", type},
-                              {"totalBytes", v.totalSize},
-                              {"freeBytes", v.freeSize},
-                              {"serial", serial}};
-        object["disk"] = knownDisk ? nlohmann::json(v.driveIndex) : nlohmann::json(nullptr);
-        table.Add({Utf8(v.root), Utf8(v.volumeName), fs, type, HumanSize(v.totalSize),
-                   HumanSize(v.freeSize), serial, disk},
+        const nlohmann::json object = VolumeJson(v, volumes.GetDriveTypeW(v.root));
+        const std::string disk = object["disk"].is_null() ? "-" : std::to_string(v.driveIndex);
+        const auto text = [&object](const char* key) { return object[key].get<std::string>(); };
+        table.Add({Utf8(v.root), Utf8(v.volumeName), text("fileSystem"), text("type"),
+                   HumanSize(v.totalSize), HumanSize(v.freeSize), text("serial"), disk},
                   object);
     }
     if (table.Empty()) return 1;

@@ -10,6 +10,7 @@
 #include "SelfTestCommand.h"
 #include "TimeCommands.h"
 #include "WatchCommand.h"
+#include "serve/ServeCommand.h"
 
 #include <CLI/CLI.hpp>
 
@@ -42,6 +43,7 @@ int main(int argc, char** argv) {
     ovractl::AddWatchCommand(app, exitCode);
     ovractl::AddFormatCommands(app, exitCode);
     ovractl::AddTimeCommands(app, exitCode);
+    ovractl::AddServeCommands(app, exitCode);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
