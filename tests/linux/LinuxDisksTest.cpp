@@ -5,6 +5,7 @@
 #include "tests/support/ScratchDir.h"
 
 #include "base/platform/DeviceHandle.h"
+#include "base/platform/PosixPlatform.h"
 #include "base/platform/WinIoctl.h"
 #include "base/platform/linux/Syscalls.h"
 
@@ -29,8 +30,9 @@ namespace {
 using namespace testing_health;
 using namespace platform;
 
-// The kernel under the Linux disk code, faked through the system-call table: /sys is a scratch
-// folder, every /dev node the one fake device, whose SG_IO requests `sg` answers.
+// The kernel under the Linux disk code, faked through the system-call table of this test's own
+// backend: /sys is a scratch folder, every /dev node the one fake device, whose SG_IO requests
+// `sg` answers.
 
 struct SgReply {
     int error = 0, status = 0, host = 0;  // error: errno of a refused request
@@ -99,6 +101,7 @@ private:
     using Table = posix::SyscallTable;
     static inline FakeKernel* s_current = nullptr;
     testing_support::ScratchDir m_sys{"ovra-sysfs"};
+    ScopedPlatform m_backend{posix::PosixBackend()};
     Scoped<decltype(Table::open)> m_open{&Table::open, &Open};
     Scoped<decltype(Table::close)> m_close{&Table::close, &Close};
     Scoped<decltype(Table::readlink)> m_readlink{&Table::readlink, &Readlink};
