@@ -4,6 +4,7 @@
 #include "base/platform/linux/MountTable.h"
 #include "base/platform/linux/Spawn.h"
 #include "base/platform/linux/Syscalls.h"
+#include "base/platform/linux/SysfsFiles.h"
 #include "fmifs/src/FileSystemTools.h"
 
 #include <fcntl.h>
@@ -40,14 +41,28 @@ bool DeviceBusyElsewhere(const std::vector<MountEntry>& table, const BlockVolume
     return false;
 }
 
-// A FUSE driver may still hold the device for a moment after its unmount; mkfs needs it alone.
-bool AwaitExclusive(const std::string& device) {
-    for (int attempt = 0; attempt < 200; ++attempt) {
-        const int fd = Syscalls().open(device.c_str(), O_RDONLY | O_EXCL);
-        if (fd >= 0) {
-            Syscalls().close(fd);
-            return true;
+// Whether a process has the device open. A FUSE driver (fusefat) writes its last blocks after
+// its unmount has returned: into the new file system, if mkfs did not wait for it.
+bool OpenByAnyProcess(dev_t device) {
+    for (const std::string& pid : ListFolder("/proc")) {
+        if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+        const std::string fds = "/proc/" + pid + "/fd/";
+        for (const std::string& fd : ListFolder(fds)) {
+            struct stat info {};
+            if (Syscalls().stat((fds + fd).c_str(), &info) == 0 && S_ISBLK(info.st_mode) &&
+                info.st_rdev == device)
+                return true;
         }
+    }
+    return false;
+}
+
+// mkfs needs the device alone: unmounted everywhere and closed by every process.
+bool AwaitExclusive(const BlockVolume& volume) {
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        const int fd = Syscalls().open(volume.mount.source.c_str(), O_RDONLY | O_EXCL);
+        if (fd >= 0) Syscalls().close(fd);
+        if (fd >= 0 && !OpenByAnyProcess(volume.device)) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return false;
@@ -90,7 +105,7 @@ bool FormatVolume(const FormatRequest& request, const ProgressSink& progress) {
     options.quick = request.quick;
     options.clusterSize = request.clusterSize;
     options.sectorSize = DeviceSectorSize(device, options.sectorSize);
-    bool made = AwaitExclusive(device);
+    bool made = AwaitExclusive(volume);
     if (made) {
         ProgressParser parser;
         unsigned int reported = 0;
