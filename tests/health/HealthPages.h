@@ -6,6 +6,7 @@
 
 #include "tests/fakes/SimDevice.h"
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -77,9 +78,9 @@ inline Bytes QemuThresholds() {
 }
 
 inline Bytes WithReplyHead(const Bytes& page) {
-    Bytes reply(16, 0);
+    Bytes reply(16 + page.size(), 0);
     Put(reply, 0, page.size(), 4);
-    reply.insert(reply.end(), page.begin(), page.end());
+    std::copy(page.begin(), page.end(), reply.begin() + 16);
     return reply;
 }
 
