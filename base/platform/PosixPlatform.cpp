@@ -4,7 +4,9 @@
 // with ERROR_NOT_SUPPORTED. Events, waits and the named mutex are implemented here; the named
 // mutex is an flock()ed file, which the kernel releases when its holder dies.
 
-#include "base/platform/Platform.h"
+#include "base/platform/PosixPlatform.h"
+
+#include "base/platform/linux/HandleRegistry.h"
 #include "base/platform/linux/LinuxDisks.h"
 #include "base/platform/linux/LinuxVolumes.h"
 
@@ -24,14 +26,14 @@
 #include <cstdio>
 #include <cwchar>
 #include <map>
-#include <mutex>
-#include <set>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace Ovra {
 namespace platform {
+namespace posix {
 namespace {
 
 thread_local std::uint32_t t_lastError = 0;
@@ -48,14 +50,13 @@ int Done(std::uint32_t error) {
     return error == 0 ? 1 : Fail(error, 0);
 }
 
-struct Object {
-    virtual ~Object() = default;
-    int refs = 1;
-};
+using Guard = HandleRegistry::Guard;
 
-struct EventObject : Object {
-    bool manualReset = false;
-    bool signalled = false;
+struct EventObject : HandleObject {
+    EventObject(bool manual, bool initial)
+        : HandleObject(HandleKind::kEvent), manualReset(manual), signalled(initial) {}
+    const bool manualReset;
+    bool signalled;
 };
 
 struct NamedMutexState {
@@ -66,34 +67,29 @@ struct NamedMutexState {
     int objects = 0;
 };
 
-struct MutexObject : Object {
-    NamedMutexState* state = nullptr;
-};
-
-// One lock and one condition for every event and mutex of the process: waits are rare and short,
-// and a single condition makes waiting on several objects simple and free of lost wake-ups.
-std::mutex g_mu;
-std::condition_variable g_cv;
-std::set<Object*> g_objects;
+// The named mutexes open in this process, by name; under the registry's lock.
 std::map<std::wstring, NamedMutexState*> g_mutexes;
 
-Object* Find(Handle handle) {
-    auto it = g_objects.find(static_cast<Object*>(handle));
-    return it == g_objects.end() ? nullptr : *it;
-}
-
-void Unref(Object* object) {
-    if (--object->refs > 0) return;
-    g_objects.erase(object);
-    if (auto* mutex = dynamic_cast<MutexObject*>(object)) {
-        NamedMutexState* state = mutex->state;
-        if (--state->objects == 0) {
-            ::close(state->fd);  // drops the flock as well
-            g_mutexes.erase(state->name);
-            delete state;
-        }
+struct MutexObject : HandleObject {
+    explicit MutexObject(NamedMutexState* s) : HandleObject(HandleKind::kMutex), state(s) {
+        ++state->objects;
     }
-    delete object;
+    ~MutexObject() override {
+        if (--state->objects > 0) return;
+        ::close(state->fd);  // drops the flock as well
+        g_mutexes.erase(state->name);
+        delete state;
+    }
+    NamedMutexState* const state;
+};
+
+// Every event and mutex of the process shares the registry's lock and this one condition: waits
+// are rare and short, and a single condition makes waiting on several objects simple and free of
+// lost wake-ups.
+std::condition_variable g_cv;
+
+bool IsWaitable(const HandleObject* object) {
+    return object && (object->kind == HandleKind::kEvent || object->kind == HandleKind::kMutex);
 }
 
 std::string MutexFilePath(const wchar_t* name) {
@@ -112,9 +108,10 @@ std::string MutexFilePath(const wchar_t* name) {
     return path + ".lock";
 }
 
-// Takes the object for the calling thread if it is free now. Called with g_mu held.
-bool TryAcquire(Object* object) {
-    if (auto* event = dynamic_cast<EventObject*>(object)) {
+// Takes the object for the calling thread if it is free now. Called with the lock held.
+bool TryAcquire(HandleObject* object) {
+    if (object->kind == HandleKind::kEvent) {
+        auto* event = static_cast<EventObject*>(object);
         if (!event->signalled) return false;
         if (!event->manualReset) event->signalled = false;
         return true;
@@ -131,8 +128,8 @@ bool TryAcquire(Object* object) {
     return true;
 }
 
-bool IsReady(Object* object) {
-    if (auto* event = dynamic_cast<EventObject*>(object)) return event->signalled;
+bool IsReady(HandleObject* object) {
+    if (object->kind == HandleKind::kEvent) return static_cast<EventObject*>(object)->signalled;
     NamedMutexState* state = static_cast<MutexObject*>(object)->state;
     return state->count == 0 || state->owner == std::this_thread::get_id();
 }
@@ -142,54 +139,53 @@ public:
     Handle CreateFileW(const wchar_t* path, std::uint32_t, std::uint32_t, std::uint32_t,
                        std::uint32_t) override {
         std::uint32_t error = kErrorNotSupported;
-        if (posix::IsPhysicalDrivePath(path)) {
-            const Handle disk = posix::OpenPhysicalDrive(path, error);
+        if (IsPhysicalDrivePath(path)) {
+            const Handle disk = OpenPhysicalDrive(path, error);
             if (disk != InvalidHandle()) return disk;
-        } else if (Handle volume = posix::OpenVolume(path)) {
+        } else if (Handle volume = OpenVolume(path)) {
             return volume;
         }
         return Fail(error, InvalidHandle());
     }
     int DeviceIoControl(Handle device, std::uint32_t code, const void* in, std::uint32_t inSize,
                         void* out, std::uint32_t outSize, std::uint32_t* returned) override {
-        if (posix::IsVolumeHandle(device))
-            return Done(posix::VolumeControl(device, code, out, outSize, returned));
-        if (!posix::IsDiskHandle(device)) return Fail(kErrorNotSupported, 0);
-        const std::uint32_t error =
-            posix::DiskControl(device, code, in, inSize, out, outSize, returned);
-        return error ? Fail(error, 0) : 1;
+        HandleKind kind;
+        {
+            Guard guard = Handles().Lock();
+            const HandleObject* object = Handles().Find(guard, device);
+            if (!object) return Fail(kErrorInvalidHandle, 0);
+            kind = object->kind;
+        }
+        if (kind == HandleKind::kDisk)
+            return Done(DiskControl(device, code, in, inSize, out, outSize, returned));
+        if (kind == HandleKind::kVolume)
+            return Done(VolumeControl(device, code, out, outSize, returned));
+        return Fail(kErrorNotSupported, 0);
     }
     int CloseHandle(Handle handle) override {
-        if (posix::CloseDisk(handle) || posix::CloseVolume(handle)) return 1;
-        std::lock_guard<std::mutex> lock(g_mu);
-        Object* object = Find(handle);
-        if (!object) return Fail(kErrorInvalidHandle, 0);
-        Unref(object);
-        return 1;
+        Guard guard = Handles().Lock();
+        return Handles().Close(guard, handle) ? 1 : Fail(kErrorInvalidHandle, 0);
     }
-    std::uint32_t GetDriveTypeW(const wchar_t* root) override {
-        return posix::VolumeDriveType(root);
-    }
+    std::uint32_t GetDriveTypeW(const wchar_t* root) override { return VolumeDriveType(root); }
     int GetVolumeInformationW(const wchar_t* root, wchar_t* label, std::uint32_t labelSize,
                               std::uint32_t* serial, std::uint32_t* maxComponentLength,
                               std::uint32_t* flags, wchar_t* name,
                               std::uint32_t nameSize) override {
-        return Done(posix::VolumeInformation(root, label, labelSize, serial, maxComponentLength,
-                                             flags, name, nameSize));
+        return Done(VolumeInformation(root, label, labelSize, serial, maxComponentLength, flags,
+                                      name, nameSize));
     }
     int GetDiskFreeSpaceExW(const wchar_t* root, std::uint64_t* freeToCaller, std::uint64_t* total,
                             std::uint64_t* totalFree) override {
-        return Done(posix::VolumeFreeSpace(root, freeToCaller, total, totalFree));
+        return Done(VolumeFreeSpace(root, freeToCaller, total, totalFree));
     }
     int SetVolumeLabelW(const wchar_t* root, const wchar_t* label) override {
-        return Done(posix::SetVolumeLabel(root, label));
+        return Done(SetVolumeLabel(root, label));
     }
     std::vector<std::wstring> VolumeRoots() override { return posix::VolumeRoots(); }
 
     Module LoadLibraryW(const wchar_t* path) override {
         if (!path) return Fail<Module>(kErrorInvalidParameter, nullptr);
-        void* module =
-            ::dlopen(tcs_to_utf8(posix::LibraryPath(path)).c_str(), RTLD_NOW | RTLD_LOCAL);
+        void* module = ::dlopen(tcs_to_utf8(LibraryPath(path)).c_str(), RTLD_NOW | RTLD_LOCAL);
         return module ? module : Fail<Module>(kErrorModNotFound, nullptr);
     }
     void* GetProcAddress(Module module, const char* name) override {
@@ -203,50 +199,45 @@ public:
     }
 
     Handle CreateEventW(int manualReset, int initialState) override {
-        auto* event = new EventObject;
-        event->manualReset = manualReset != 0;
-        event->signalled = initialState != 0;
-        std::lock_guard<std::mutex> lock(g_mu);
-        g_objects.insert(event);
-        return event;
+        Guard guard = Handles().Lock();
+        return Handles().Add(guard,
+                             std::make_unique<EventObject>(manualReset != 0, initialState != 0));
     }
     int SetEvent(Handle handle) override {
-        std::lock_guard<std::mutex> lock(g_mu);
-        auto* event = dynamic_cast<EventObject*>(Find(handle));
+        Guard guard = Handles().Lock();
+        auto* event = static_cast<EventObject*>(Handles().Find(guard, handle, HandleKind::kEvent));
         if (!event) return Fail(kErrorInvalidHandle, 0);
         event->signalled = true;
         g_cv.notify_all();
         return 1;
     }
     int ResetEvent(Handle handle) override {
-        std::lock_guard<std::mutex> lock(g_mu);
-        auto* event = dynamic_cast<EventObject*>(Find(handle));
+        Guard guard = Handles().Lock();
+        auto* event = static_cast<EventObject*>(Handles().Find(guard, handle, HandleKind::kEvent));
         if (!event) return Fail(kErrorInvalidHandle, 0);
         event->signalled = false;
         return 1;
     }
     Handle DuplicateHandle(Handle handle) override {
-        std::lock_guard<std::mutex> lock(g_mu);
-        Object* object = Find(handle);
-        if (!object) return Fail<Handle>(kErrorInvalidHandle, nullptr);
-        ++object->refs;
-        return object;
+        Guard guard = Handles().Lock();
+        const Handle copy = Handles().Duplicate(guard, handle);
+        return copy ? copy : Fail<Handle>(kErrorInvalidHandle, nullptr);
     }
 
     std::uint32_t WaitForMultipleObjects(std::uint32_t count, const Handle* handles, int waitAll,
                                          std::uint32_t milliseconds) override {
         if (count == 0 || count > 64 || !handles) return Fail(kErrorInvalidParameter, kWaitFailed);
-        std::unique_lock<std::mutex> lock(g_mu);
-        std::vector<Object*> objects;
+        Guard guard = Handles().Lock();
+        std::vector<HandleObject*> objects;
         bool hasMutex = false;
         for (std::uint32_t i = 0; i < count; ++i) {
-            Object* object = Find(handles[i]);
-            if (!object) {
-                for (Object* held : objects) Unref(held);
+            HandleObject* object = Handles().Find(guard, handles[i]);
+            if (!IsWaitable(object)) {
+                for (HandleObject* held : objects) Handles().Release(guard, held);
                 return Fail(kErrorInvalidHandle, kWaitFailed);
             }
-            ++object->refs;  // keeps it alive if another thread closes it while we wait
-            hasMutex = hasMutex || dynamic_cast<MutexObject*>(object) != nullptr;
+            Handles().Hold(guard, object);  // alive if another thread closes it while we wait
+            hasMutex = hasMutex || object->kind == HandleKind::kMutex;
             objects.push_back(object);
         }
         const auto deadline =
@@ -255,9 +246,9 @@ public:
         for (;;) {
             if (waitAll) {
                 bool all = true;
-                for (Object* object : objects) all = all && IsReady(object);
+                for (HandleObject* object : objects) all = all && IsReady(object);
                 if (all) {
-                    for (Object* object : objects) TryAcquire(object);
+                    for (HandleObject* object : objects) TryAcquire(object);
                     result = kWaitObject0;
                     break;
                 }
@@ -274,15 +265,15 @@ public:
             // Another process releases a named mutex without telling our condition: poll then.
             auto until = milliseconds == kInfinite ? now + std::chrono::hours(24) : deadline;
             if (hasMutex) until = std::min(until, now + std::chrono::milliseconds(5));
-            g_cv.wait_until(lock, until);
+            g_cv.wait_until(guard, until);
         }
-        for (Object* object : objects) Unref(object);
+        for (HandleObject* object : objects) Handles().Release(guard, object);
         return result;
     }
 
     Handle CreateMutexW(const wchar_t* name) override {
         if (!name || !*name) return Fail<Handle>(kErrorInvalidParameter, nullptr);
-        std::lock_guard<std::mutex> lock(g_mu);
+        Guard guard = Handles().Lock();
         NamedMutexState*& state = g_mutexes[name];
         if (!state) {
             int fd = ::open(MutexFilePath(name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
@@ -295,15 +286,11 @@ public:
             state->name = name;
             state->fd = fd;
         }
-        auto* mutex = new MutexObject;
-        mutex->state = state;
-        ++state->objects;
-        g_objects.insert(mutex);
-        return mutex;
+        return Handles().Add(guard, std::make_unique<MutexObject>(state));
     }
     int ReleaseMutex(Handle handle) override {
-        std::lock_guard<std::mutex> lock(g_mu);
-        auto* mutex = dynamic_cast<MutexObject*>(Find(handle));
+        Guard guard = Handles().Lock();
+        auto* mutex = static_cast<MutexObject*>(Handles().Find(guard, handle, HandleKind::kMutex));
         if (!mutex) return Fail(kErrorInvalidHandle, 0);
         NamedMutexState* state = mutex->state;
         if (state->count == 0 || state->owner != std::this_thread::get_id())
@@ -332,11 +319,12 @@ public:
         if (::clock_settime(CLOCK_REALTIME, &value) != 0) return Fail(kErrorAccessDenied, 0);
         return 1;
     }
-    // Points /etc/localtime at the zone file named by the IANA key name.
+    // Points /etc/localtime at the zone file named by the IANA key name. Without dots and a
+    // leading slash, the name cannot leave the zone folder.
     int SetTimeZone(const TimeZone& zone) override {
         std::wstring key(zone.keyName, wcsnlen(zone.keyName, 128));
         std::string name = tcs_to_utf8(key);
-        bool safe = !name.empty() && name[0] != '/' && name.find("..") == std::string::npos;
+        bool safe = !name.empty() && name[0] != '/';
         for (char c : name) {
             safe = safe && ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
                             (c >= '0' && c <= '9') || c == '/' || c == '_' || c == '-' || c == '+');
@@ -361,15 +349,11 @@ public:
 
 }  // namespace
 
-const BackendTraits& Traits() {
-    static const BackendTraits traits = {L"/", L".so", true};
-    return traits;
-}
-
-Platform& DefaultPlatform() {
+Platform& PosixBackend() {
     static PosixPlatform* platform = new PosixPlatform;  // never destroyed: used until exit
     return *platform;
 }
 
+}  // namespace posix
 }  // namespace platform
 }  // namespace Ovra

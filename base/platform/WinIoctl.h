@@ -140,6 +140,24 @@ struct DiskGeometry {
 };
 static_assert(sizeof(DiskGeometry) == 24, "DISK_GEOMETRY layout");
 
+// DISK_EXTENT, and VOLUME_DISK_EXTENTS with room for one extent: the count, four bytes of
+// padding (the extents are 8-aligned), then the extents.
+struct DiskExtent {
+    std::uint32_t diskNumber;
+    std::int64_t startingOffset;
+    std::int64_t extentLength;
+};
+static_assert(offsetof(DiskExtent, startingOffset) == 8, "DISK_EXTENT layout");
+static_assert(offsetof(DiskExtent, extentLength) == 16, "DISK_EXTENT layout");
+static_assert(sizeof(DiskExtent) == 24, "DISK_EXTENT layout");
+
+struct VolumeDiskExtents {
+    std::uint32_t numberOfDiskExtents;
+    DiskExtent extents[1];
+};
+static_assert(offsetof(VolumeDiskExtents, extents) == 8, "VOLUME_DISK_EXTENTS layout");
+static_assert(sizeof(VolumeDiskExtents) == 32, "VOLUME_DISK_EXTENTS with one extent");
+
 // STORAGE_PROPERTY_ID values for the protocol-specific (NVMe) queries, STORAGE_PROTOCOL_TYPE and
 // STORAGE_PROTOCOL_NVME_DATA_TYPE.
 const std::uint32_t kStorageDeviceProperty = 0;

@@ -25,8 +25,8 @@ struct MkfsOptions {
     std::string device;
     std::string label;  // empty: none
     bool quick = true;
-    unsigned int clusterSize = 0;  // bytes; 0: the file system's default
-    unsigned int sectorSize = 512;
+    unsigned int clusterSize = 0;   // bytes; 0: the file system's default
+    unsigned int sectorSize = 512;  // when the device does not tell its own
 };
 
 // The mkfs command line: forced (the device is ours and unmounted), with the label and cluster

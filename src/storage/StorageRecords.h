@@ -24,22 +24,7 @@ const std::size_t kDeviceDescriptorBufferSize = 551;
 using platform::DiskGeometry;
 using platform::StorageDeviceDescriptor;
 using platform::StoragePropertyQuery;
-
-// DISK_EXTENT and VOLUME_DISK_EXTENTS with room for one extent
-struct DiskExtent {
-    std::uint32_t diskNumber;
-    std::int64_t startingOffset;
-    std::int64_t extentLength;
-};
-static_assert(offsetof(DiskExtent, startingOffset) == 8, "extent layout");
-static_assert(sizeof(DiskExtent) == 24, "DISK_EXTENT is 24 bytes");
-
-struct VolumeDiskExtents {
-    std::uint32_t numberOfDiskExtents;
-    DiskExtent extents[1];
-};
-static_assert(offsetof(VolumeDiskExtents, extents) == 8, "extents layout");
-static_assert(sizeof(VolumeDiskExtents) == 32, "VOLUME_DISK_EXTENTS with one extent is 32 bytes");
+using platform::VolumeDiskExtents;
 
 }  // namespace storage
 }  // namespace Ovra

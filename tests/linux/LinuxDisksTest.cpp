@@ -5,6 +5,7 @@
 #include "tests/support/ScratchDir.h"
 
 #include "base/platform/DeviceHandle.h"
+#include "base/platform/PosixPlatform.h"
 #include "base/platform/WinIoctl.h"
 #include "base/platform/linux/Syscalls.h"
 
@@ -30,8 +31,9 @@ namespace {
 using namespace testing_health;
 using namespace platform;
 
-// The kernel under the Linux disk code, faked through the system-call table: /sys is a scratch
-// folder, every /dev node the one fake device, whose SG_IO requests `sg` answers.
+// The kernel under the Linux disk code, faked through the system-call table of this test's own
+// backend: /sys is a scratch folder, every /dev node the one fake device, whose SG_IO requests
+// `sg` answers.
 
 struct SgReply {
     int error = 0, status = 0, host = 0;  // error: errno of a refused request
@@ -60,7 +62,8 @@ public:
     std::function<SgReply(const Bytes& cdb)> sg;
     std::vector<Bytes> cdbs;
     std::uint64_t bytes = 0;
-    std::string refused;  // a /dev node that opens with EPERM
+    std::string refused;           // a /dev node that opens with EPERM
+    std::size_t readChunk = 4096;  // the most one read of a /sys file returns
 
 private:
     static const int kDeviceFd = 9000;
@@ -74,6 +77,9 @@ private:
         return Real().open(InSys(path).c_str(), flags);  // /sys only
     }
     static int Close(int fd) { return fd == kDeviceFd ? 0 : Real().close(fd); }
+    static ssize_t Read(int fd, void* buffer, size_t size) {
+        return Real().read(fd, buffer, std::min(size, s_current->readChunk));
+    }
     static ssize_t Readlink(const char* path, char* buffer, size_t size) {
         return Real().readlink(InSys(path).c_str(), buffer, size);
     }
@@ -100,8 +106,10 @@ private:
     using Table = posix::SyscallTable;
     static inline FakeKernel* s_current = nullptr;
     testing_support::ScratchDir m_sys{"ovra-sysfs"};
+    ScopedPlatform m_backend{posix::PosixBackend()};
     Scoped<decltype(Table::open)> m_open{&Table::open, &Open};
     Scoped<decltype(Table::close)> m_close{&Table::close, &Close};
+    Scoped<decltype(Table::read)> m_read{&Table::read, &Read};
     Scoped<decltype(Table::readlink)> m_readlink{&Table::readlink, &Readlink};
     Scoped<decltype(Table::ioctl)> m_ioctl{&Table::ioctl, &Ioctl};
 };
@@ -175,6 +183,11 @@ TEST_F(LinuxAta, RequestsAsAtaPassThroughRepliesInWindowsLayout) {
 TEST_F(LinuxAta, DeviceAnswersBecomeTheLibrarysCodes) {
     Bytes noSmart = answers[0xEC].data;
     noSmart[164] = 0;  // word 82 bit 0
+    // A whole ATA Status Return descriptor, but the sense's additional length or the length the
+    // kernel returned ends one byte before its last register.
+    Bytes shortLength = Descriptor(1, 0x50), cut = Descriptor(1, 0x50);
+    shortLength[7] = 13;
+    cut.pop_back();
     const struct {
         const char* name;
         std::uint8_t at;
@@ -190,6 +203,8 @@ TEST_F(LinuxAta, DeviceAnswersBecomeTheLibrarysCodes) {
         {"registers in descriptor sense, no error", 0xD1,
          Check(Descriptor(1, 0x50), QemuThresholds()), 0},
         {"threshold page aborted", 0xD1, Check(Descriptor(0x0B, 0x51)), 105},
+        {"descriptor past the additional length", 0xD1, Check(shortLength, QemuThresholds()), 105},
+        {"descriptor past the sense returned", 0xD1, Check(cut, QemuThresholds()), 105},
         {"threshold page lost by the host", 0xD1, {0, 0, 0x07, {}, QemuThresholds()}, 105},
     };
     const auto normal = answers;
@@ -207,6 +222,7 @@ const unsigned long long kCylinder = 255ull * 63 * 512;
 TEST(LinuxDisks, NumberedInNameOrderAndDescribedFromSysfsAndInquiry) {
     FakeKernel kernel;
     kernel.bytes = 100 * kCylinder + 4096;
+    kernel.readChunk = 5;               // attributes come in several reads
     kernel.sg = [](const Bytes& cdb) {  // the unit serial number page, else refused
         if (cdb[0] == 0x12 && cdb[2] == 0x80) return Data({0, 0x80, 0, 2, 'S', 'N'});
         return Check(Fixed(5, 0x20, 0, 0));
@@ -286,6 +302,28 @@ TEST(LinuxDisks, OnlyDeviceSelfTestReachesTheNvmeController) {
     EXPECT_EQ(std::make_tuple(reply.head.returnStatus, sent[0].opcode, sent[0].nsid, sent[0].cdw10,
                               sent[0].timeout_ms, sent[0].data_len),
               std::make_tuple(1u, 0x14, 0xFFFFFFFFu, 2u, 10000u, 0u));
+}
+
+// A disk number too long to be one is no disk path (2^64 would wrap to disk 0); the descriptor
+// needs room for its Version and Size.
+TEST(LinuxDisks, NumbersAndBuffersAtTheirLimits) {
+    FakeKernel kernel;
+    kernel.Disk("sda", "pci0000:00/0000:00:1f.2/ata1/host0/target0:0:0/0:0:0:0",
+                {{"device/model", "DISK"}});
+    for (const wchar_t* digits : {L"10995116277760", L"18446744073709551616"}) {
+        EXPECT_EQ(
+            Sys().CreateFileW((L"\\\\.\\PhysicalDrive" + std::wstring(digits)).c_str(), 0, 0, 0, 0),
+            InvalidHandle());
+        EXPECT_EQ(Sys().GetLastError(), kErrorNotSupported) << tcs_to_utf8(digits);
+    }
+    DeviceHandle disk(PhysicalDrivePath(0), 0);
+    const StoragePropertyQuery query{};
+    std::uint32_t head[2] = {}, returned = 0;
+    EXPECT_FALSE(disk.Control(kIoctlStorageQueryProperty, &query, sizeof query, head, 7));
+    EXPECT_EQ(Sys().GetLastError(), kErrorInsufficientBuffer);
+    ASSERT_TRUE(disk.Control(kIoctlStorageQueryProperty, &query, sizeof query, head, 8, &returned));
+    EXPECT_EQ(returned, 8u);
+    EXPECT_EQ(head[1], sizeof(StorageDeviceDescriptor) + 5);  // Size: with "DISK" and its NUL
 }
 
 }  // namespace

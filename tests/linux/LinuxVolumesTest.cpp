@@ -2,11 +2,14 @@
 #include <Ovra/StorageFormatter.h>
 #include <Ovra/StorageLogicalDrive.h>
 
-#include "base/platform/Platform.h"
+#include "base/platform/PosixPlatform.h"
 #include "base/platform/linux/DiskList.h"
 #include "base/platform/linux/MountTable.h"
 #include "base/platform/linux/Spawn.h"
+#include "base/platform/linux/Syscalls.h"
 #include "base/platform/linux/VolumeIdentity.h"
+#include "fmifs/src/FileSystemTools.h"
+#include "fmifs/src/VolumeFormat.h"
 #include "src/storage/FmifsEntryPoints.h"
 #include "tests/support/ScratchDir.h"
 
@@ -16,7 +19,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
+#include <functional>
 
 namespace Ovra {
 namespace {
@@ -54,6 +60,11 @@ struct LoopVolume {
     }
     std::string Path(const std::string& name) const { return scratch.Utf8Path(name); }
     std::wstring Root() const { return scratch.WidePath("mnt") + L"/"; }
+    // Formats with the module's own code, built into the test: system calls replaced here reach it.
+    bool Format(const std::string& fileSystem, const std::string& label) const {
+        return fmifs::FormatVolume({Path("mnt") + "/", fileSystem, label},
+                                   [](unsigned int) { return true; });
+    }
 
     testing_support::ScratchDir scratch{"ovra-loop"};
     std::string device, skip;  // skip: why the volume could not be made
@@ -73,6 +84,24 @@ TEST(MountTableTest, KeepsWholeFileSystemsOnDevicesOnly) {
     // Bind mounts of a folder (/srv/home) are no volume of their own.
     EXPECT_EQ(kept, (std::vector<std::string>{"/ ext4", "/mnt/rec 1 fuseblk"}));
     EXPECT_TRUE(ParseMountInfo(text)[2].readOnly);
+}
+
+using Table = SyscallTable;
+
+// mkfs is given the device's sector size, or the one MkfsOptions assumes when it does not tell.
+TEST(FmifsTest, SectorSizeIsTheDevicesOrTheDefault) {
+    static int answer;  // BLKSSZGET's, or -1 to refuse it
+    ScopedSyscall<decltype(Table::open)> open(&Table::open, [](const char*, int) { return 9000; });
+    ScopedSyscall<decltype(Table::close)> close(&Table::close, [](int) { return 0; });
+    ScopedSyscall<decltype(Table::ioctl)> ioctl(&Table::ioctl, [](int, unsigned long, void* size) {
+        *static_cast<int*>(size) = answer;
+        return answer < 0 ? -1 : 0;
+    });
+    for (const auto& c :
+         std::vector<std::pair<int, unsigned int>>{{4096, 4096}, {0, 512}, {-1, 512}}) {
+        answer = c.first;
+        EXPECT_EQ(fmifs::DeviceSectorSize("/dev/loop9", fmifs::MkfsOptions().sectorSize), c.second);
+    }
 }
 
 TEST(VolumeIdentityTest, FoldsUuidsToSerialNumbers) {
@@ -117,6 +146,7 @@ void FormatThroughModule(std::wstring root, std::wstring fileSystem, std::wstrin
 TEST(LinuxVolumesTest, DescribeRelabelRefuseAndFormatAMountedVolume) {
     LoopVolume volume;
     if (!volume.skip.empty()) GTEST_SKIP() << volume.skip;
+    platform::ScopedPlatform backend(PosixBackend());  // this test's copy, whose calls it replaces
     StorageLogicalDrive drives(1);
     LogicalDrive drive;
     ASSERT_EQ(drives.GetDrive(volume.Root(), drive), 0);
@@ -149,6 +179,36 @@ TEST(LinuxVolumesTest, DescribeRelabelRefuseAndFormatAMountedVolume) {
     }
     EXPECT_EQ(ReadVolume(volume.Root()), L"ext4 second");
     ASSERT_EQ(::umount2(again.c_str(), 0), 0);
+
+    // One operation, one reading of the mount table, a format included.
+    static int reads;
+    ScopedSyscall<decltype(Table::open)> counting(&Table::open, [](const char* path, int flags) {
+        reads += std::strcmp(path, "/proc/self/mountinfo") == 0;
+        return RealSyscalls().open(path, flags);
+    });
+    const std::wstring root = volume.Root();
+    const std::pair<const char*, std::function<void()>> operations[] = {
+        {"roots", [] { Sys().VolumeRoots(); }},
+        {"type", [&] { Sys().GetDriveTypeW(root.c_str()); }},
+        {"information", [&] { ReadVolume(root); }},
+        {"space", [&] { Sys().GetDiskFreeSpaceExW(root.c_str(), nullptr, nullptr, nullptr); }},
+        {"label", [&] { Sys().SetVolumeLabelW(root.c_str(), L"third"); }},
+        {"open", [&] { Sys().CloseHandle(Sys().CreateFileW(root.c_str(), 0, 0, 0, 0)); }},
+        {"format", [&] { volume.Format("ext4", "fourth"); }}};
+    for (const auto& operation : operations) {
+        reads = 0;
+        operation.second();
+        EXPECT_EQ(reads, 1) << operation.first;
+    }
+    // The new file system refused by the kernel: the format fails, the volume is mounted again.
+    {
+        ScopedSyscall<decltype(Table::mount)> refused(
+            &Table::mount, [](const char*, const char*, const char*, unsigned long, const void*) {
+                return errno = EIO, -1;
+            });
+        EXPECT_FALSE(volume.Format("ext4", "fifth"));
+    }
+    EXPECT_EQ(ReadVolume(root), L"ext4 fifth");
 
     for (const std::wstring fileSystem : {L"FAT32", L"NTFS", L"exFAT"}) {
         SCOPED_TRACE(tcs_to_utf8(fileSystem));

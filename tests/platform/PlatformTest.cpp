@@ -1,5 +1,7 @@
 #include "base/platform/Platform.h"
 
+#include <Ovra/Bases/StringConv.h>
+
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -29,8 +31,36 @@ TEST(Platform, RuntimeLoadingAndWaitsOnTheRealBackend) {
     setter.join();
     sys.SetEvent(events[0]);
     EXPECT_EQ(sys.WaitForMultipleObjects(2, events, 1, 0), 0u);  // all of them
+    // A duplicate keeps the event until it is closed too; a closed handle is gone.
+    const platform::Handle copy = sys.DuplicateHandle(events[0]);
     EXPECT_NE(sys.CloseHandle(events[0]) * sys.CloseHandle(events[1]), 0);
+    EXPECT_NE(sys.ResetEvent(copy), 0);
+    EXPECT_NE(sys.CloseHandle(copy), 0);
+    EXPECT_EQ(sys.SetEvent(copy), 0);
+    EXPECT_EQ(sys.GetLastError(), platform::kErrorInvalidHandle);
 }
+
+#if !defined(_WIN32)
+// A zone name is letters, digits and / _ - + below the zone folder, or refused before any file is
+// looked at. None of these names is a zone, so even a wrong answer leaves the real zone alone.
+TEST(Platform, ZoneNamesOfOtherCharactersAreRefusedBeforeAnyFile) {
+    const struct {
+        std::wstring name;
+        std::uint32_t error;
+    } cases[] = {
+        {L"Az/Za09_-+", platform::kErrorFileNotFound}, {L"/Az", platform::kErrorInvalidParameter},
+        {L"", platform::kErrorInvalidParameter},       {L"Az@", platform::kErrorInvalidParameter},
+        {L"Az[", platform::kErrorInvalidParameter},    {L"Az`", platform::kErrorInvalidParameter},
+        {L"Az{", platform::kErrorInvalidParameter},    {L"Az:", platform::kErrorInvalidParameter},
+        {L"Az.", platform::kErrorInvalidParameter}};
+    for (const auto& c : cases) {
+        TimeZone zone{};
+        c.name.copy(zone.keyName, c.name.size());
+        EXPECT_EQ(platform::DefaultPlatform().SetTimeZone(zone), 0) << tcs_to_utf8(c.name);
+        EXPECT_EQ(platform::DefaultPlatform().GetLastError(), c.error) << tcs_to_utf8(c.name);
+    }
+}
+#endif
 
 }  // namespace
 }  // namespace Ovra

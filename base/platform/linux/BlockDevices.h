@@ -21,8 +21,7 @@ std::string DeviceName(dev_t device);
 // empty when sysfs does not know it.
 std::string WholeDiskOf(dev_t device);
 
-// The inventory number of the disk that holds `device`; -1 when it is not listed. Lives in
-// Ovra-Bases' disk list, so users of this library link Ovra-Bases.
+// The inventory number of the disk that holds `device`; -1 when it is not listed.
 int DiskNumberOf(dev_t device);
 
 // The Windows drive type of a volume on `device`: 5 optical, 6 RAM disk, 2 removable, 3 fixed.

@@ -81,12 +81,12 @@ DiskIdentity ReadDiskIdentity(int fd, const std::string& name) {
 }
 
 std::vector<std::uint8_t> DeviceDescriptorBytes(const DiskIdentity& identity) {
-    std::vector<std::uint8_t> bytes(sizeof(StorageDeviceDescriptor), 0);
-    auto place = [&bytes](const std::string& text) -> std::uint32_t {
+    const std::size_t headerSize = sizeof(StorageDeviceDescriptor);
+    std::string strings;  // what follows the header
+    auto place = [&strings, headerSize](const std::string& text) -> std::uint32_t {
         if (text.empty()) return 0;
-        const auto at = static_cast<std::uint32_t>(bytes.size());
-        bytes.insert(bytes.end(), text.begin(), text.end());
-        bytes.push_back(0);
+        const auto at = static_cast<std::uint32_t>(headerSize + strings.size());
+        strings.append(text.c_str(), text.size() + 1);  // with its NUL
         return at;
     };
     StorageDeviceDescriptor header;
@@ -98,8 +98,10 @@ std::vector<std::uint8_t> DeviceDescriptorBytes(const DiskIdentity& identity) {
     header.productRevisionOffset = place(identity.revision);
     header.serialNumberOffset = place(identity.serial);
     header.busType = identity.busType;
-    header.size = static_cast<std::uint32_t>(bytes.size());
-    std::memcpy(bytes.data(), &header, sizeof header);
+    header.size = static_cast<std::uint32_t>(headerSize + strings.size());
+    std::vector<std::uint8_t> bytes(header.size);
+    std::memcpy(bytes.data(), &header, headerSize);
+    std::memcpy(bytes.data() + headerSize, strings.data(), strings.size());
     return bytes;
 }
 

@@ -64,8 +64,8 @@ bool IsPhysicalDisk(const std::string& name) {
     if (StartsWith(name, "ram") || StartsWith(name, "zram") || StartsWith(name, "sr")) return false;
     const std::string block = "/sys/block/" + name;
     std::string ignored;
-    if (ReadSmallFile(block + "/partition", ignored)) return false;
-    return !StartsWith(name, "loop") || ReadSmallFile(block + "/loop/backing_file", ignored);
+    if (ReadFile(block + "/partition", ignored)) return false;
+    return !StartsWith(name, "loop") || ReadFile(block + "/loop/backing_file", ignored);
 }
 
 }  // namespace

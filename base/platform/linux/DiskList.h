@@ -3,8 +3,6 @@
 // Which block devices are physical disks, and their numbers: \\.\PHYSICALDRIVEn is the n-th
 // name of this list.
 
-#include <Ovra/Bases/Export.h>
-
 #include <string>
 #include <vector>
 
@@ -18,7 +16,7 @@ namespace posix {
 // renumbers a real disk. Left out: partitions, RAM disks (ram, zram),
 // optical drives (sr, which Windows numbers apart as CdRomN) and loop devices without a backing
 // file.
-OVRA_BASES_API std::vector<std::string> ListPhysicalDisks();
+std::vector<std::string> ListPhysicalDisks();
 
 }  // namespace posix
 }  // namespace platform

@@ -3,6 +3,7 @@
 #include "base/platform/WinIoctl.h"
 #include "base/platform/linux/DiskDescriptor.h"
 #include "base/platform/linux/DiskList.h"
+#include "base/platform/linux/HandleRegistry.h"
 #include "base/platform/linux/LinuxHealthIoctl.h"
 #include "base/platform/linux/LinuxSmart.h"
 #include "base/platform/linux/Syscalls.h"
@@ -16,8 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwctype>
-#include <mutex>
-#include <set>
+#include <memory>
 #include <string>
 
 namespace Ovra {
@@ -26,13 +26,14 @@ namespace posix {
 
 namespace {
 
-struct Disk {
-    int fd;            // -1 when the node refused us
-    std::string name;  // under /sys/block
+struct Disk : HandleObject {
+    Disk(int f, const std::string& n) : HandleObject(HandleKind::kDisk), fd(f), name(n) {}
+    ~Disk() override {
+        if (fd >= 0) Syscalls().close(fd);
+    }
+    const int fd;            // -1 when the node refused us
+    const std::string name;  // under /sys/block
 };
-
-std::mutex g_mu;
-std::set<Disk*> g_disks;
 
 // The n of \\.\PHYSICALDRIVEn, or -1.
 long long DiskNumber(const wchar_t* path) {
@@ -136,15 +137,8 @@ Handle OpenPhysicalDrive(const wchar_t* path, std::uint32_t& error) {
         error = OpenError(errno);
         return InvalidHandle();
     }
-    auto* disk = new Disk{fd, name};
-    std::lock_guard<std::mutex> lock(g_mu);
-    g_disks.insert(disk);
-    return disk;
-}
-
-bool IsDiskHandle(Handle handle) {
-    std::lock_guard<std::mutex> lock(g_mu);
-    return g_disks.count(static_cast<Disk*>(handle)) != 0;
+    auto guard = Handles().Lock();
+    return Handles().Add(guard, std::make_unique<Disk>(fd, name));
 }
 
 std::uint32_t DiskControl(Handle handle, std::uint32_t code, const void* in, std::uint32_t inSize,
@@ -152,9 +146,9 @@ std::uint32_t DiskControl(Handle handle, std::uint32_t code, const void* in, std
     std::uint32_t ignored = 0;
     std::uint32_t& count = returned ? *returned : ignored;
     count = 0;
-    if (!IsDiskHandle(handle)) return kErrorInvalidHandle;
-    // Closing a handle while another thread still uses it is the caller's error, as on Windows.
-    const Disk& disk = *static_cast<Disk*>(handle);
+    const Borrowed<Disk> held(handle, HandleKind::kDisk);
+    if (!held) return kErrorInvalidHandle;
+    const Disk& disk = *held;
     switch (code) {
         case kIoctlStorageQueryProperty:
             if (!IsNvmeProtocolQuery(in, inSize))
@@ -176,17 +170,6 @@ std::uint32_t DiskControl(Handle handle, std::uint32_t code, const void* in, std
         default:
             return kErrorNotSupported;
     }
-}
-
-bool CloseDisk(Handle handle) {
-    Disk* disk = static_cast<Disk*>(handle);
-    {
-        std::lock_guard<std::mutex> lock(g_mu);
-        if (g_disks.erase(disk) == 0) return false;
-    }
-    if (disk->fd >= 0) Syscalls().close(disk->fd);
-    delete disk;
-    return true;
 }
 
 }  // namespace posix

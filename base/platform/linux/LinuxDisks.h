@@ -21,15 +21,11 @@ bool IsPhysicalDrivePath(const wchar_t* path);
 // (ERROR_FILE_NOT_FOUND when there is no such disk).
 Handle OpenPhysicalDrive(const wchar_t* path, std::uint32_t& error);
 
-// Whether `handle` came from OpenPhysicalDrive and is still open.
-bool IsDiskHandle(Handle handle);
-
-// DeviceIoControl on a disk handle: 0, or the Windows error code of the failed request.
+// DeviceIoControl on a disk handle: 0, or the Windows error code of the failed request
+// (ERROR_INVALID_HANDLE when `handle` is no open disk). A disk handle is closed with the others
+// (HandleRegistry.h).
 std::uint32_t DiskControl(Handle handle, std::uint32_t code, const void* in, std::uint32_t inSize,
                           void* out, std::uint32_t outSize, std::uint32_t* returned);
-
-// Closes a disk handle; false when `handle` is no disk handle.
-bool CloseDisk(Handle handle);
 
 }  // namespace posix
 }  // namespace platform

@@ -1,13 +1,15 @@
 #include "base/platform/linux/LinuxVolumes.h"
 
+#include <Ovra/Bases/ModuleDir.h>
 #include <Ovra/Bases/StringConv.h>
 
-#include "base/platform/Native.h"
 #include "base/platform/WinIoctl.h"
 #include "base/platform/linux/BlockDevices.h"
+#include "base/platform/linux/HandleRegistry.h"
 #include "base/platform/linux/MountTable.h"
 #include "base/platform/linux/Spawn.h"
 #include "base/platform/linux/Syscalls.h"
+#include "base/platform/linux/SysfsFiles.h"
 #include "base/platform/linux/VolumeIdentity.h"
 
 #include <blkid/blkid.h>
@@ -17,11 +19,10 @@
 #include <sys/sysmacros.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
-#include <fstream>
-#include <mutex>
-#include <set>
+#include <memory>
 
 namespace Ovra {
 namespace platform {
@@ -32,11 +33,10 @@ namespace {
 const std::uint32_t kErrorPathNotFound = 3;
 const std::uint32_t kErrorLabelTooLong = 154;
 
-struct VolumeObject {
-    dev_t device;
+struct VolumeObject : HandleObject {
+    explicit VolumeObject(dev_t d) : HandleObject(HandleKind::kVolume), device(d) {}
+    const dev_t device;
 };
-std::mutex g_volumesMutex;
-std::set<VolumeObject*> g_volumes;
 
 struct Identity {
     std::string type, version, label;
@@ -87,8 +87,8 @@ bool Identify(const BlockVolume& volume, const struct statvfs& info, Identity& i
     return true;
 }
 
-bool Find(const wchar_t* root, BlockVolume& volume) {
-    return root && FindBlockVolume(tcs_to_utf8(root), volume);
+bool Find(const std::vector<MountEntry>& table, const wchar_t* root, BlockVolume& volume) {
+    return root && FindBlockVolume(table, tcs_to_utf8(root), volume);
 }
 
 // Copies `text` with its NUL into a buffer of `size` wide characters; false when it does not fit.
@@ -99,12 +99,12 @@ bool CopyOut(const std::wstring& text, wchar_t* buffer, std::uint32_t size) {
     return true;
 }
 
-std::uint64_t SysfsSectors(dev_t device, const char* file) {
-    std::ifstream in("/sys/dev/block/" + std::to_string(major(device)) + ":" +
-                     std::to_string(minor(device)) + "/" + file);
-    std::uint64_t sectors = 0;
-    in >> sectors;
-    return sectors;
+std::int64_t SysfsBytes(dev_t device, const char* file) {
+    std::string sectors;  // sysfs counts in 512-byte units whatever the sector size
+    ReadAttribute("/sys/dev/block/" + std::to_string(major(device)) + ":" +
+                      std::to_string(minor(device)) + "/" + file,
+                  sectors);
+    return static_cast<std::int64_t>(std::strtoull(sectors.c_str(), nullptr, 10) * 512);
 }
 
 bool KernelLabels(const std::string& type) {
@@ -126,7 +126,7 @@ std::vector<std::string> LabelCommand(const std::string& type, const std::string
 
 std::vector<std::wstring> VolumeRoots() {
     std::vector<std::wstring> roots;
-    for (const BlockVolume& volume : BlockVolumes())
+    for (const BlockVolume& volume : BlockVolumes(ReadMountTable()))
         roots.push_back(utf8_to_tcs(RootOfMountPoint(volume.mount.mountPoint)));
     return roots;
 }
@@ -135,8 +135,9 @@ std::uint32_t VolumeDriveType(const wchar_t* root) {
     static const char* const kNetwork[] = {"nfs", "nfs4", "cifs", "smb3",      "smbfs",
                                            "9p",  "ceph", "afs",  "glusterfs", "fuse.sshfs"};
     const std::string point = root ? MountPointOfRoot(tcs_to_utf8(root)) : std::string();
+    const std::vector<MountEntry> table = ReadMountTable();
     std::string type;
-    for (const MountEntry& entry : ReadMountTable()) {
+    for (const MountEntry& entry : table) {
         if (!point.empty() && entry.mountPoint == point) type = entry.type;
     }
     if (type.empty()) return 1;  // DRIVE_NO_ROOT_DIR
@@ -145,13 +146,14 @@ std::uint32_t VolumeDriveType(const wchar_t* root) {
         return 4;
     if (type == "tmpfs" || type == "ramfs") return 6;
     BlockVolume volume;
-    return Find(root, volume) ? DriveTypeOf(volume.device) : 0;
+    return Find(table, root, volume) ? DriveTypeOf(volume.device) : 0;
 }
 
 namespace {
 // The mounted volume at `root`, its statvfs and, when asked, what its device says of it.
 bool Describe(const wchar_t* root, BlockVolume& volume, struct statvfs& info, Identity* identity) {
-    return Find(root, volume) && Syscalls().statvfs(volume.mount.mountPoint.c_str(), &info) == 0 &&
+    return Find(ReadMountTable(), root, volume) &&
+           Syscalls().statvfs(volume.mount.mountPoint.c_str(), &info) == 0 &&
            (!identity || Identify(volume, info, *identity));
 }
 }  // namespace
@@ -210,59 +212,39 @@ std::uint32_t SetVolumeLabel(const wchar_t* root, const wchar_t* label) {
 
 Handle OpenVolume(const wchar_t* path) {
     BlockVolume volume;
-    if (!Find(path, volume)) return nullptr;
-    auto* object = new VolumeObject{volume.device};
-    std::lock_guard<std::mutex> lock(g_volumesMutex);
-    g_volumes.insert(object);
-    return object;
-}
-
-bool IsVolumeHandle(Handle handle) {
-    std::lock_guard<std::mutex> lock(g_volumesMutex);
-    return g_volumes.count(static_cast<VolumeObject*>(handle)) != 0;
+    if (!Find(ReadMountTable(), path, volume)) return nullptr;
+    auto guard = Handles().Lock();
+    return Handles().Add(guard, std::make_unique<VolumeObject>(volume.device));
 }
 
 std::uint32_t VolumeControl(Handle volume, std::uint32_t code, void* out, std::uint32_t outSize,
                             std::uint32_t* bytesReturned) {
     dev_t device = 0;
     {
-        std::lock_guard<std::mutex> lock(g_volumesMutex);
-        auto it = g_volumes.find(static_cast<VolumeObject*>(volume));
-        if (it == g_volumes.end()) return kErrorInvalidHandle;
-        device = (*it)->device;
+        auto guard = Handles().Lock();
+        const HandleObject* object = Handles().Find(guard, volume, HandleKind::kVolume);
+        if (!object) return kErrorInvalidHandle;
+        device = static_cast<const VolumeObject*>(object)->device;
     }
     if (code != kIoctlVolumeGetVolumeDiskExtents) return kErrorNotSupported;
-    // The Windows record: the count, four bytes of padding, then the extent.
-    const std::uint32_t size = 32;
-    if (!out || outSize < size) return kErrorInsufficientBuffer;
+    VolumeDiskExtents extents;
+    if (!out || outSize < sizeof extents) return kErrorInsufficientBuffer;
     const int disk = DiskNumberOf(device);
     if (disk < 0) return kErrorNotSupported;
-    const std::uint32_t count = 1, number = static_cast<std::uint32_t>(disk);
-    const std::int64_t start = static_cast<std::int64_t>(SysfsSectors(device, "start") * 512);
-    const std::int64_t length = static_cast<std::int64_t>(SysfsSectors(device, "size") * 512);
-    auto* bytes = static_cast<unsigned char*>(out);
-    std::memset(bytes, 0, size);
-    std::memcpy(bytes, &count, 4);
-    std::memcpy(bytes + 8, &number, 4);
-    std::memcpy(bytes + 16, &start, 8);
-    std::memcpy(bytes + 24, &length, 8);
-    if (bytesReturned) *bytesReturned = size;
+    std::memset(&extents, 0, sizeof extents);
+    extents.numberOfDiskExtents = 1;
+    extents.extents[0].diskNumber = static_cast<std::uint32_t>(disk);
+    extents.extents[0].startingOffset = SysfsBytes(device, "start");
+    extents.extents[0].extentLength = SysfsBytes(device, "size");
+    std::memcpy(out, &extents, sizeof extents);
+    if (bytesReturned) *bytesReturned = sizeof extents;
     return 0;
-}
-
-bool CloseVolume(Handle handle) {
-    std::lock_guard<std::mutex> lock(g_volumesMutex);
-    auto it = g_volumes.find(static_cast<VolumeObject*>(handle));
-    if (it == g_volumes.end()) return false;
-    delete *it;
-    g_volumes.erase(it);
-    return true;
 }
 
 std::wstring LibraryPath(const wchar_t* name) {
     std::wstring dir;
     if (name && wcscasecmp(name, L"fmifs.dll") == 0 &&
-        native::ModuleDirOf(reinterpret_cast<const void*>(&LibraryPath), dir))
+        GetModuleDirOf(reinterpret_cast<const void*>(&LibraryPath), dir))
         return dir + L"/libfmifs.so";
     return name ? name : L"";
 }

@@ -2,7 +2,7 @@
 
 // The Linux answers of the POSIX backend to the volume entries of the seam. A volume root is the
 // mount point of a file system on a block device, with a trailing slash: "/", "/mnt/rec1/". Each
-// call reads the mount table, sysfs and the device afresh; nothing is cached between calls.
+// call reads the mount table (once), sysfs and the device afresh; nothing is cached between calls.
 //
 // The entries return 0 on success or the Windows error code that the backend reports.
 
@@ -30,13 +30,11 @@ std::uint32_t VolumeFreeSpace(const wchar_t* root, std::uint64_t* freeBytesAvail
                               std::uint64_t* totalBytes, std::uint64_t* totalFreeBytes);
 std::uint32_t SetVolumeLabel(const wchar_t* root, const wchar_t* label);
 
-// A volume opened by its root with CreateFileW; it answers the disk-extents request only. Open
-// gives null when `path` is no volume root.
+// A volume opened by its root with CreateFileW; it answers the disk-extents request only and is
+// closed with the other handles (HandleRegistry.h). Open gives null when `path` is no volume root.
 Handle OpenVolume(const wchar_t* path);
-bool IsVolumeHandle(Handle handle);
 std::uint32_t VolumeControl(Handle volume, std::uint32_t code, void* out, std::uint32_t outSize,
                             std::uint32_t* bytesReturned);
-bool CloseVolume(Handle handle);  // false when `handle` is no volume
 
 // The file LoadLibraryW loads for `name`: the formatting library "fmifs.dll" is our libfmifs.so
 // beside this library; any other name is used as it is.

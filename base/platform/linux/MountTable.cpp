@@ -1,9 +1,11 @@
 #include "base/platform/linux/MountTable.h"
 
+#include "base/platform/linux/Syscalls.h"
+#include "base/platform/linux/SysfsFiles.h"
+
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <fstream>
 #include <iterator>
 #include <sstream>
 
@@ -75,17 +77,16 @@ bool IsVolumeCandidate(const MountEntry& entry) {
 }
 
 std::vector<MountEntry> ReadMountTable() {
-    std::ifstream file("/proc/self/mountinfo");
-    std::ostringstream text;
-    text << file.rdbuf();
-    return ParseMountInfo(text.str());
+    std::string text;
+    ReadFile("/proc/self/mountinfo", text, 4u << 20);
+    return ParseMountInfo(text);
 }
 
-std::vector<BlockVolume> BlockVolumes() {
+std::vector<BlockVolume> BlockVolumes(const std::vector<MountEntry>& table) {
     std::vector<BlockVolume> volumes;
-    for (const MountEntry& entry : ReadMountTable()) {
+    for (const MountEntry& entry : table) {
         struct stat info {};
-        if (!IsVolumeCandidate(entry) || ::stat(entry.source.c_str(), &info) != 0 ||
+        if (!IsVolumeCandidate(entry) || Syscalls().stat(entry.source.c_str(), &info) != 0 ||
             !S_ISBLK(info.st_mode))
             continue;
         volumes.erase(std::remove_if(volumes.begin(), volumes.end(),
@@ -107,10 +108,11 @@ std::string MountPointOfRoot(const std::string& root) {
     return root == "/" ? root : root.substr(0, root.size() - 1);
 }
 
-bool FindBlockVolume(const std::string& root, BlockVolume& volume) {
+bool FindBlockVolume(const std::vector<MountEntry>& table, const std::string& root,
+                     BlockVolume& volume) {
     const std::string point = MountPointOfRoot(root);
     if (point.empty()) return false;
-    for (const BlockVolume& candidate : BlockVolumes()) {
+    for (const BlockVolume& candidate : BlockVolumes(table)) {
         if (candidate.mount.mountPoint == point) {
             volume = candidate;
             return true;

@@ -28,7 +28,8 @@ std::vector<MountEntry> ParseMountInfo(const std::string& text);
 // type. Whether the source is a block device is checked against the system (BlockVolumes).
 bool IsVolumeCandidate(const MountEntry& entry);
 
-// The system's mount table now.
+// The system's mount table now. An operation reads it once and passes it down, so that all of
+// it sees one table.
 std::vector<MountEntry> ReadMountTable();
 
 struct BlockVolume {
@@ -36,16 +37,17 @@ struct BlockVolume {
     dev_t device = 0;
 };
 
-// The volumes mounted now, one per mount point (the latest mount over a point wins).
-std::vector<BlockVolume> BlockVolumes();
+// The volumes of `table`, one per mount point (the latest mount over a point wins).
+std::vector<BlockVolume> BlockVolumes(const std::vector<MountEntry>& table);
 
 // The root of a mount point, as the inventory names it: the point with a trailing slash.
 std::string RootOfMountPoint(const std::string& mountPoint);
 // The mount point of a root; empty when `root` has no trailing slash.
 std::string MountPointOfRoot(const std::string& root);
 
-// The volume whose root is `root`; false when none is mounted there.
-bool FindBlockVolume(const std::string& root, BlockVolume& volume);
+// The volume of `table` whose root is `root`; false when none is mounted there.
+bool FindBlockVolume(const std::vector<MountEntry>& table, const std::string& root,
+                     BlockVolume& volume);
 
 }  // namespace posix
 }  // namespace platform

@@ -7,8 +7,6 @@
 // an illegal request (virtio, loop and NVMe disks, plain SCSI disks without ATA behind them);
 // kErrorIoDevice (1117) for any other failure, the ATA command's own errors included.
 
-#include <Ovra/Bases/Export.h>
-
 #include <cstddef>
 #include <cstdint>
 
@@ -29,9 +27,9 @@ struct ScsiReply {
 
 // Sends `cdb` through SG_IO with `length` bytes of data in `direction`. Fills `reply` (optional)
 // whatever the outcome, sense data included.
-OVRA_BASES_API std::uint32_t ScsiCommand(int fd, const std::uint8_t* cdb, std::size_t cdbLength,
-                                         DataDirection direction, void* buffer, std::size_t length,
-                                         ScsiReply* reply = nullptr);
+std::uint32_t ScsiCommand(int fd, const std::uint8_t* cdb, std::size_t cdbLength,
+                          DataDirection direction, void* buffer, std::size_t length,
+                          ScsiReply* reply = nullptr);
 
 // The 28-bit ATA task file. On return `features` holds the error register and `command` the
 // status register, as Windows' IDEREGS does.
@@ -49,20 +47,17 @@ struct AtaRegisters {
 // bytes, a whole number of 512-byte blocks, whose count is the `count` register. `out` receives
 // the registers whenever the sense data carries them: on an ATA error, and on success too when
 // `checkCondition` asks the device to return them (CK_COND; RETURN STATUS needs that).
-OVRA_BASES_API std::uint32_t AtaPassThrough16(int fd, const AtaRegisters& in,
-                                              DataDirection direction, void* buffer,
-                                              std::size_t length, AtaRegisters* out = nullptr,
-                                              bool checkCondition = false);
+std::uint32_t AtaPassThrough16(int fd, const AtaRegisters& in, DataDirection direction,
+                               void* buffer, std::size_t length, AtaRegisters* out = nullptr,
+                               bool checkCondition = false);
 
 // Reads the ATA registers from sense data: the ATA Status Return descriptor (code 0x09) of
 // descriptor-format sense, or the fixed-format sense that says ATA PASS-THROUGH INFORMATION
 // AVAILABLE. False when the sense carries neither.
-OVRA_BASES_API bool AtaRegistersFromSense(const std::uint8_t* sense, std::size_t length,
-                                          AtaRegisters& registers);
+bool AtaRegistersFromSense(const std::uint8_t* sense, std::size_t length, AtaRegisters& registers);
 
 // SCSI INQUIRY: the standard data (page < 0) or the vital product data page `page`.
-OVRA_BASES_API std::uint32_t ScsiInquiry(int fd, int page, std::uint8_t* buffer,
-                                         std::uint8_t length);
+std::uint32_t ScsiInquiry(int fd, int page, std::uint8_t* buffer, std::uint8_t length);
 
 }  // namespace posix
 }  // namespace platform

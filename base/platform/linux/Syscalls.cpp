@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -28,9 +30,19 @@ ssize_t RealReadlink(const char* path, char* buffer, size_t size) {
 int RealStatvfs(const char* path, struct statvfs* info) {
     return ::statvfs(path, info);
 }
+int RealStat(const char* path, struct stat* info) {
+    return ::stat(path, info);
+}
+int RealMount(const char* source, const char* target, const char* type, unsigned long flags,
+              const void* data) {
+    return ::mount(source, target, type, flags, data);
+}
+int RealUmount2(const char* target, int flags) {
+    return ::umount2(target, flags);
+}
 
-const SyscallTable kReal = {&RealOpen, &RealClose,    &RealIoctl,
-                            &RealRead, &RealReadlink, &RealStatvfs};
+const SyscallTable kReal = {&RealOpen,    &RealClose, &RealIoctl, &RealRead,   &RealReadlink,
+                            &RealStatvfs, &RealStat,  &RealMount, &RealUmount2};
 SyscallTable g_live = kReal;
 }  // namespace
 

@@ -4,8 +4,7 @@
 // of replaceable entries: tests swap an entry to feed recorded command blocks, sense data and
 // pages, or to fail one call, and ScopedSyscall puts the real one back.
 
-#include <Ovra/Bases/Export.h>
-
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/types.h>
 
@@ -20,12 +19,16 @@ struct SyscallTable {
     ssize_t (*read)(int fd, void* buffer, size_t size);
     ssize_t (*readlink)(const char* path, char* buffer, size_t size);
     int (*statvfs)(const char* path, struct statvfs* info);
+    int (*stat)(const char* path, struct stat* info);
+    int (*mount)(const char* source, const char* target, const char* type, unsigned long flags,
+                 const void* data);
+    int (*umount2)(const char* target, int flags);
 };
 
-// The live table; never null.
-OVRA_BASES_API SyscallTable& Syscalls();
+// The live table of this module (each module that links the backend has its own); never null.
+SyscallTable& Syscalls();
 // The real calls.
-OVRA_BASES_API const SyscallTable& RealSyscalls();
+const SyscallTable& RealSyscalls();
 
 // Replaces one entry for the lifetime of the object.
 template <typename Fn>

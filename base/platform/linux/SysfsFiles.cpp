@@ -5,28 +5,30 @@
 #include <dirent.h>
 #include <fcntl.h>
 
+#include <algorithm>
+#include <utility>
+
 namespace Ovra {
 namespace platform {
 namespace posix {
 
-bool ReadSmallFile(const std::string& path, std::string& content) {
+bool ReadFile(const std::string& path, std::string& content, std::size_t limit) {
     const int fd = Syscalls().open(path.c_str(), O_RDONLY);
     if (fd < 0) return false;
+    std::string text;
     char buffer[4096];
-    std::size_t size = 0;
     ssize_t got = 0;
-    while (size < sizeof buffer &&
-           (got = Syscalls().read(fd, buffer + size, sizeof buffer - size)) > 0) {
-        size += static_cast<std::size_t>(got);
-    }
+    while (text.size() < limit &&
+           (got = Syscalls().read(fd, buffer, std::min(sizeof buffer, limit - text.size()))) > 0)
+        text.append(buffer, static_cast<std::size_t>(got));
     Syscalls().close(fd);
     if (got < 0) return false;
-    content.assign(buffer, size);
+    content = std::move(text);
     return true;
 }
 
 bool ReadAttribute(const std::string& path, std::string& value) {
-    if (!ReadSmallFile(path, value)) return false;
+    if (!ReadFile(path, value)) return false;
     if (!value.empty() && value.back() == '\n') value.pop_back();
     return true;
 }

@@ -1,8 +1,9 @@
 #pragma once
 
-// Small reads of sysfs through the system-call table, so that tests can point them at a folder
-// of their own.
+// Small reads of sysfs and procfs through the system-call table, so that tests can point them at a
+// folder of their own.
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -10,8 +11,9 @@ namespace Ovra {
 namespace platform {
 namespace posix {
 
-// The whole content of a small file (up to 4 KiB); false when it cannot be read.
-bool ReadSmallFile(const std::string& path, std::string& content);
+// The content of a file, up to `limit` bytes; false (and `content` untouched) when it cannot be
+// read.
+bool ReadFile(const std::string& path, std::string& content, std::size_t limit = 4096);
 
 // A sysfs attribute without the line end the kernel adds; false when it cannot be read.
 bool ReadAttribute(const std::string& path, std::string& value);
