@@ -81,11 +81,11 @@ DiskIdentity ReadDiskIdentity(int fd, const std::string& name) {
 }
 
 std::vector<std::uint8_t> DeviceDescriptorBytes(const DiskIdentity& identity) {
-    const std::size_t headerSize = sizeof(StorageDeviceDescriptor);
+    constexpr std::size_t kHeaderSize = sizeof(StorageDeviceDescriptor);
     std::string strings;  // what follows the header
-    auto place = [&strings, headerSize](const std::string& text) -> std::uint32_t {
+    auto place = [&strings](const std::string& text) -> std::uint32_t {
         if (text.empty()) return 0;
-        const auto at = static_cast<std::uint32_t>(headerSize + strings.size());
+        const auto at = static_cast<std::uint32_t>(kHeaderSize + strings.size());
         strings.append(text.c_str(), text.size() + 1);  // with its NUL
         return at;
     };
