@@ -98,10 +98,10 @@ std::vector<std::uint8_t> DeviceDescriptorBytes(const DiskIdentity& identity) {
     header.productRevisionOffset = place(identity.revision);
     header.serialNumberOffset = place(identity.serial);
     header.busType = identity.busType;
-    header.size = static_cast<std::uint32_t>(headerSize + strings.size());
+    header.size = static_cast<std::uint32_t>(kHeaderSize + strings.size());
     std::vector<std::uint8_t> bytes(header.size);
-    std::memcpy(bytes.data(), &header, headerSize);
-    std::memcpy(bytes.data() + headerSize, strings.data(), strings.size());
+    std::memcpy(bytes.data(), &header, kHeaderSize);
+    std::memcpy(bytes.data() + kHeaderSize, strings.data(), strings.size());
     return bytes;
 }
 
