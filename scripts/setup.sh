@@ -31,7 +31,7 @@ if [ "$scope" = --all ]; then
         libgtest-dev libgmock-dev googletest libbenchmark-dev
         g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools wine64
         chrony rsyslog
-        prometheus chromium
+        prometheus chromium curl
         qemu-system-x86 linux-image-amd64 busybox-static cpio smartmontools
     )
 fi
