@@ -123,7 +123,8 @@ public:
     // The same for a map of conditions: 104 for an empty map.
     int Search(const std::map<std::wstring, SearchQuery>& conditions,
                std::list<std::list<FieldData>>& rows);
-    // The same records, typed the same way, handed to `visitor` one at a time as SQLite steps to
+    // The same records, typed the same way (a Float or Double value exactly as stored, where the
+    // list form parses its 15-digit text), handed to `visitor` one at a time as SQLite steps to
     // them, so the result is never held in memory; a nonzero answer of the visitor ends the search
     // (still 0). Results as for Search. The lock of the service is held from the first row to the
     // last visitor call: other operations and the retention worker wait until the search ends.

@@ -73,7 +73,7 @@ int LogService::ReadAfter(const std::wstring& cursor, size_t limit, LogCursorVis
             });
             if (lost) return result::kNotFound;
         }
-        logrows::RecordReader reader(m_fieldTypes);
+        logrows::RecordReader reader(m_fieldTypes, true);
         logrows::Row record;
         StepRows(logsql::ReadAfter(rowid, limit), [&](const CppSQLite3Rows& row) {
             record.clear();

@@ -168,7 +168,8 @@ void RecordReader::Resolve(const CppSQLite3Rows& rows) {
             default:
                 break;
         }
-        const ReadReal real = read == ReadFloat    ? ReadRealFloat
+        const ReadReal real = !m_exact             ? nullptr
+                              : read == ReadFloat  ? ReadRealFloat
                               : read == ReadDouble ? ReadRealDouble
                                                    : nullptr;
         m_columns.push_back(

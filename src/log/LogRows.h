@@ -29,7 +29,11 @@ using Row = std::list<LogService::FieldData>;
 // until then (the reader is made before the lock that guards the map is taken).
 class RecordReader {
 public:
-    explicit RecordReader(const std::map<std::wstring, LogVariant::Type>& types) : m_types(types) {}
+    // `exact`: Float and Double columns holding a number are taken as SQLite holds it, not from
+    // its text (which has 15 significant digits). The list Search reads the text; the streaming
+    // readers (visitor search, cursor, text search) ask for the exact value.
+    explicit RecordReader(const std::map<std::wstring, LogVariant::Type>& types, bool exact = false)
+        : m_types(types), m_exact(exact) {}
 
     // Appends the values of the current row to `record`. The first row finds every column by its
     // UTF-8 name, raising "Invalid field name requested" for one that is missing; later rows
@@ -57,6 +61,7 @@ private:
     void Resolve(const CppSQLite3Rows& rows);
 
     const std::map<std::wstring, LogVariant::Type>& m_types;
+    bool m_exact;
     std::vector<Column> m_columns;
     bool m_resolved = false;
     Scratch m_scratch;

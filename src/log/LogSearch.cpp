@@ -53,7 +53,7 @@ int LogService::RunSearch(const std::wstring& statement, std::list<std::list<Fie
 
 int LogService::Search(const std::wstring& clause, LogSearchVisitor& visitor) {
     return Guarded(&m_broken, [&] {
-        logrows::RecordReader reader(m_fieldTypes);
+        logrows::RecordReader reader(m_fieldTypes, true);
         logrows::Row record;
         StepRows(logsql::SelectAll(clause), [&](const CppSQLite3Rows& row) {
             record.clear();

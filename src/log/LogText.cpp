@@ -54,7 +54,7 @@ int LogService::SearchText(const std::wstring& query, LogSearchVisitor& visitor)
     return Guarded(&m_broken, [&] {
         ForegroundLock lock(*this);
         if (Db().QueryInt(logsql::TextIndexExistsQuery().c_str()) == 0) return kNoTable;
-        logrows::RecordReader reader(m_fieldTypes);
+        logrows::RecordReader reader(m_fieldTypes, true);
         logrows::Row record;
         return TextQuery([&] {
             StepRows(
