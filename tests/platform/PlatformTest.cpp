@@ -17,6 +17,8 @@ TEST(Platform, RuntimeLoadingAndWaitsOnTheRealBackend) {
 #else
     platform::Module module = sys.LoadLibraryW(L"libm.so.6");
     EXPECT_NE(sys.GetProcAddress(module, "cos"), nullptr);
+    EXPECT_EQ(sys.GetProcAddress(module, nullptr), nullptr);
+    EXPECT_EQ(sys.GetLastError(), platform::kErrorInvalidHandle);
 #endif
     EXPECT_EQ(sys.GetProcAddress(module, "NoSuchEntryPoint"), nullptr);
     EXPECT_EQ(sys.GetLastError(), platform::kErrorProcNotFound);
