@@ -35,6 +35,8 @@ const std::uint8_t kExecuteOfflineImmediate = 0xD4;
 const std::uint8_t kReadLog = 0xD5;
 const std::uint8_t kSmartCylLow = 0x4F;
 const std::uint8_t kSmartCylHi = 0xC2;
+// The device register of every SMART and IDENTIFY command: the master drive, LBA addressing.
+const std::uint8_t kSmartDriveHead = 0xA0;
 
 const std::uint32_t kSmartPageSize = 512;
 
@@ -231,6 +233,7 @@ struct NvmeCommand {
 static_assert(sizeof(NvmeCommand) == kNvmeCommandSize, "NVMe command layout");
 static_assert(offsetof(NvmeCommand, cdw10) == 40, "NVMe command layout");
 const std::uint8_t kNvmeAdminDeviceSelfTest = 0x14;
+const std::uint32_t kNvmeAllNamespaces = 0xFFFFFFFF;  // NSID of a command for every namespace
 
 }  // namespace platform
 }  // namespace Ovra

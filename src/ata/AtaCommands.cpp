@@ -11,10 +11,8 @@ using platform::IDEREGS;
 using platform::SENDCMDINPARAMS;
 using platform::SENDCMDOUTPARAMS;
 
-const std::uint8_t kDriveHead = 0xA0;
-// LBA mid/high after RETURN STATUS: the drive passes, or predicts its own failure.
-const std::uint8_t kStatusGoodMid = 0x4F;
-const std::uint8_t kStatusGoodHigh = 0xC2;
+// LBA mid/high after RETURN STATUS: the drive passes (it leaves the SMART signature), or predicts
+// its own failure.
 const std::uint8_t kStatusFailingMid = 0xF4;
 const std::uint8_t kStatusFailingHigh = 0x2C;
 
@@ -34,7 +32,7 @@ SENDCMDINPARAMS Command(std::uint8_t drive, std::uint8_t command, std::uint32_t 
     in.cBufferSize = bufferSize;
     in.irDriveRegs.bSectorCountReg = 1;
     in.irDriveRegs.bSectorNumberReg = 1;
-    in.irDriveRegs.bDriveHeadReg = kDriveHead;
+    in.irDriveRegs.bDriveHeadReg = platform::kSmartDriveHead;
     in.irDriveRegs.bCommandReg = command;
     in.bDriveNumber = drive;
     return in;
@@ -89,7 +87,7 @@ bool ReturnStatus(DiskDevice& disk, DiskHealth::Assessment& assessment) {
               sizeof reply))
         return false;
     const IDEREGS& r = reply.registers;
-    assessment = r.bCylLowReg == kStatusGoodMid && r.bCylHighReg == kStatusGoodHigh
+    assessment = r.bCylLowReg == platform::kSmartCylLow && r.bCylHighReg == platform::kSmartCylHi
                      ? DiskHealth::Passed
                  : r.bCylLowReg == kStatusFailingMid && r.bCylHighReg == kStatusFailingHigh
                      ? DiskHealth::Failed

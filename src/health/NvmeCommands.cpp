@@ -10,7 +10,6 @@ namespace {
 
 using platform::StorageProtocolSpecificData;
 
-const std::uint32_t kAllNamespaces = 0xFFFFFFFF;
 const std::uint32_t kSelfTestTimeoutSeconds = 10;  // the test runs on; only its start is waited for
 
 // STORAGE_PROPERTY_QUERY up to AdditionalParameters, which holds the protocol request.
@@ -94,7 +93,7 @@ bool NvmeDeviceSelfTest(ata::DiskDevice& device, std::uint32_t code) {
     head.timeOutValue = kSelfTestTimeoutSeconds;
     head.commandSpecific = platform::kProtocolSpecificNvmeAdminCommand;
     request.command.opcode = platform::kNvmeAdminDeviceSelfTest;
-    request.command.nsid = kAllNamespaces;
+    request.command.nsid = platform::kNvmeAllNamespaces;
     request.command.cdw10 = code;
     return device.Control(platform::kIoctlStorageProtocolCommand, &request, sizeof request,
                           &request, sizeof request) &&

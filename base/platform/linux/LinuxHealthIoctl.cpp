@@ -21,7 +21,6 @@ namespace {
 
 const std::uint8_t kNvmeAdminGetLogPage = 0x02;
 const std::uint8_t kNvmeAdminIdentify = 0x06;
-const std::uint32_t kNvmeGlobalNamespace = 0xFFFFFFFF;
 const std::uint32_t kMaxProtocolData = 64 * 1024;
 const std::uint32_t kMillisecondsPerSecond = 1000;
 
@@ -60,7 +59,7 @@ std::uint32_t SmartReturnStatus(int fd, void* out, std::uint32_t outSize, std::u
     in.lbaLow = 1;
     in.lbaMid = kSmartCylLow;
     in.lbaHigh = kSmartCylHi;
-    in.device = 0xA0;
+    in.device = kSmartDriveHead;
     in.command = kSmartCmd;
     AtaRegisters result;
     // Without the registers there is no answer: CK_COND makes the device return them.
@@ -122,7 +121,7 @@ std::uint32_t NvmeProtocolQuery(int fd, const void* in, std::uint32_t inSize, vo
         command.cdw10 = request.protocolDataRequestValue;  // CNS
     } else {
         command.opcode = kNvmeAdminGetLogPage;
-        command.nsid = kNvmeGlobalNamespace;
+        command.nsid = kNvmeAllNamespaces;
         // Dword count, zero-based, split over NUMDL (cdw10) and NUMDU (cdw11); offset in 12-13.
         const std::uint32_t dwords = length / 4 - 1;
         command.cdw10 = (dwords & 0xFFFF) << 16 | (request.protocolDataRequestValue & 0xFF);

@@ -20,7 +20,7 @@ std::uint32_t GetVersion(int fd, void* out, std::uint32_t outSize, std::uint32_t
     if (outSize < sizeof(GETVERSIONINPARAMS)) return kErrorInsufficientBuffer;
     AtaRegisters identify;
     identify.count = 1;
-    identify.device = 0xA0;
+    identify.device = kSmartDriveHead;
     identify.command = kIdCmd;
     std::uint8_t id[kSmartPageSize];
     const std::uint32_t error =
