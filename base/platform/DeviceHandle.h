@@ -41,6 +41,9 @@ private:
     Handle m_handle;
 };
 
+// The disk services look at physical disks 0 to 31.
+const unsigned kPhysicalDriveCount = 32;
+
 // The path of physical disk `number`: \\.\PHYSICALDRIVEn.
 inline std::wstring PhysicalDrivePath(unsigned long long number) {
     return L"\\\\.\\PHYSICALDRIVE" + std::to_wstring(number);

@@ -2,13 +2,14 @@
 
 #include <Ovra/ResultCodes.h>
 
+#include "base/platform/DeviceHandle.h"
 #include "src/smart/HddSmartInfoData.h"
 #include "src/smart/SmartReader.h"
 
 namespace Ovra {
 
 namespace {
-const size_t kDiskCount = 32;  // disk numbers 0 to 31
+const size_t kDiskCount = platform::kPhysicalDriveCount;
 }  // namespace
 
 HddSmartInfo::HddSmartInfo() : Thread(), m_data(new HddSmartInfoData) {}

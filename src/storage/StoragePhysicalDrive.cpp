@@ -1,12 +1,13 @@
 #include <Ovra/StoragePhysicalDrive.h>
 
 #include <Ovra/ResultCodes.h>
+#include "base/platform/DeviceHandle.h"
 #include "src/storage/DeviceQueries.h"
 
 namespace Ovra {
 
 namespace {
-const std::size_t kDiskNumbers = 32;  // \\.\PHYSICALDRIVE0 to 31
+const std::size_t kDiskNumbers = platform::kPhysicalDriveCount;
 }  // namespace
 
 StoragePhysicalDrive::StoragePhysicalDrive(int update) {

@@ -2,6 +2,7 @@
 
 #include <Ovra/ResultCodes.h>
 
+#include "base/platform/DeviceHandle.h"
 #include "base/platform/Platform.h"
 
 #include <algorithm>
@@ -11,7 +12,7 @@ namespace Ovra {
 namespace watch {
 
 namespace {
-const long long kDiskCount = 32;  // disk numbers 0 to 31, as the other disk services
+const long long kDiskCount = platform::kPhysicalDriveCount;
 // The longest finite wait; a longer interval is served as this.
 const long long kLongestWaitMs = platform::kInfinite - 1;
 }  // namespace
