@@ -14,7 +14,6 @@ namespace {
 using Lines = std::vector<std::wstring>;
 using Disks = std::map<long long, fakes::SimDisk>;
 const long long kMinute = 60000;
-const std::wstring kShort = DiskSelfTestKindName(DiskSelfTest::Short);
 
 // A watcher over SimDisks; it records each event as "minute disk name [from>to] [detail]" and is
 // read once the worker has ended.
@@ -64,8 +63,7 @@ TEST(DiskHealthWatchTest, EveryChangeIsToldOnceByThePollThatSeesIt) {
     rig.disks[3].health.selfTests.resize(1);  // neither the log nor the test is news at first
     rig.watcher.SetTemperatureLimits(50, 60);
     fakes::SimDisk saved;
-    DiskSelfTest bad;
-    bad.kind = DiskSelfTest::Extended, bad.result = DiskSelfTest::ReadFailure, bad.failingLba = 9;
+    const DiskSelfTest bad{DiskSelfTest::Extended, DiskSelfTest::ReadFailure, kHealthAbsent, 9};
     const auto addBad = [&](Disks& d) {
         d[0].health.selfTests.insert(d[0].health.selfTests.begin(), bad);
     };
@@ -99,9 +97,6 @@ TEST(DiskHealthWatchTest, EveryChangeIsToldOnceByThePollThatSeesIt) {
     rig.Run(changes.size() + 1, [&](long long poll) {
         if (poll <= static_cast<long long>(changes.size())) changes[poll - 1](rig.disks);
     });
-    const std::wstring passed = L"0 selftest-passed " + kShort,
-                       failed = L"0 selftest-failed " + std::wstring(DiskSelfTestKindName(2)) +
-                                L", " + DiskSelfTestResultName(7) + L", LBA 9";
     EXPECT_EQ((Lines{L"0 1 verdict-changed Unknown>Failing worn; hot",
                      L"0 1 temperature-high >70 critical 60",
                      L"30 0 counter-increased 0>1 5 Reallocated Sectors Count",
@@ -119,11 +114,11 @@ TEST(DiskHealthWatchTest, EveryChangeIsToldOnceByThePollThatSeesIt) {
                      L"180 0 temperature-high 55>65 critical 60",
                      L"180 1 temperature-normal 55>45 warning 50",
                      L"210 0 temperature-normal 65>50 warning 50",
-                     L"210 " + passed,
+                     L"210 0 selftest-passed short",
                      L"240 0 selftest-started unknown",
-                     L"270 " + passed,
-                     L"300 " + failed,
-                     L"330 " + failed,
+                     L"270 0 selftest-passed short",
+                     L"300 0 selftest-failed extended, read failure, LBA 9",
+                     L"330 0 selftest-failed extended, read failure, LBA 9",
                      L"360 1 disk-removed",
                      L"360 2 disk-added"}),
               rig.told);
@@ -146,9 +141,8 @@ TEST(DiskHealthWatchTest, ScheduleStartsOncePerMatchingHourNotAtFirstNorWhileATe
     rig.Run(96, [&](long long poll) {  // two days, with someone else's test at the second 02:00
         if (poll == 48) rig.disks[1].testEnd = t0 + 1460 * kMinute;
     });
-    const std::wstring started = L" selftest-started " + kShort,
-                       passed = L" selftest-passed " + kShort,
-                       refused = L" selftest-failed not started: " + kShort + L", refused";
+    const std::wstring started = L" selftest-started short", passed = L" selftest-passed short",
+                       refused = L" selftest-failed not started: short, refused";
     EXPECT_EQ((Lines{L"30 0" + started, L"30 1" + started, L"30 2" + refused, L"90 0" + passed,
                      L"90 1" + passed, L"1440 0" + started, L"1440 1 selftest-started unknown",
                      L"1440 2" + refused, L"1470 1" + passed, L"1470 1" + started,

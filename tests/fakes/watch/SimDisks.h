@@ -39,14 +39,12 @@ struct SimDisk {
 struct SimDisks : watch::DiskProbe {
     explicit SimDisks(FakePlatform& clock) : clock(clock) {}
     int Read(long long disk, DiskHealth& health) override {
-        auto it = disks.find(disk);
-        if (it == disks.end()) return 121;
-        SimDisk& d = it->second;
+        if (disks.count(disk) == 0) return 121;
+        SimDisk& d = disks[disk];
         d.health.selfTestInProgress = clock.Time() < d.testEnd ? 50 : -1;
         if (d.testEnd != LLONG_MIN && clock.Time() >= d.testEnd) {
-            d.health.selfTests.insert(d.health.selfTests.begin(), DiskSelfTest());
-            d.health.selfTests[0].kind = DiskSelfTest::Short;
-            d.health.selfTests[0].powerOnHours = d.testEnd / 3600000;
+            auto& t = d.health.selfTests;
+            t.insert(t.begin(), {DiskSelfTest::Short, DiskSelfTest::Passed, d.testEnd / 3600000});
             d.testEnd = LLONG_MIN;
         }
         health = d.health;
