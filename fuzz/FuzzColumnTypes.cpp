@@ -11,17 +11,13 @@
 
 using Ovra::LogVariant;
 
-namespace {
-
 // Unsigned types have no words of their own.
-void CheckType(LogVariant::Type type) {
+static void CheckType(LogVariant::Type type) {
     if (type == LogVariant::UInt8 || type == LogVariant::UInt16 || type == LogVariant::UInt32 ||
         (type != LogVariant::None &&
          LogVariant::GetType(LogVariant::GetTypeString(type).c_str()) != type))
         std::abort();
 }
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::wstring text =

@@ -9,9 +9,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const Ovra::storage::DeviceIdentity identity = Ovra::storage::ParseDeviceDescriptor(data, size);
     for (const std::string* text :
-         {&identity.vendorId, &identity.productId, &identity.serialNumber}) {
-        if (!text->empty() && text->size() >= size) std::abort();
-        if (text->find('\0') != std::string::npos) std::abort();
-    }
+         {&identity.vendorId, &identity.productId, &identity.serialNumber})
+        if ((!text->empty() && text->size() >= size) || text->find('\0') != std::string::npos)
+            std::abort();
     return 0;
 }

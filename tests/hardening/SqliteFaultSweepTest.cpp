@@ -48,8 +48,8 @@ int Faulty(sqlite3_file* file, Args... args) {
 // An SQLite VFS for tests: the default VFS, with the reads, writes and syncs of its files and its
 // deletions of files (a rollback journal's deletion commits its transaction) subject to g_fault.
 // Everything else is the default VFS's own. It is the default VFS while it lives, for one thread.
-class FaultVfs {
-public:
+struct FaultVfs {
+    sqlite3_vfs m_vfs;
     FaultVfs() : m_vfs(*(g_real = sqlite3_vfs_find(nullptr))) {
         using M = sqlite3_io_methods;
         m_vfs.zName = "ovra-fault";
@@ -76,9 +76,6 @@ public:
         sqlite3_vfs_register(g_real, 1);
         sqlite3_vfs_unregister(&m_vfs);
     }
-
-private:
-    sqlite3_vfs m_vfs;
 };
 
 TEST(SqliteFaultSweep, EveryAcknowledgedRecordSurvivesEveryFailingCall) {

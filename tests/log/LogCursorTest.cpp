@@ -84,11 +84,9 @@ TEST_F(LogCursorTest, EachRecordOnceInInsertionOrderUntilTheRowidIsReused) {
     EXPECT_EQ(After(end), Ms{121});
     std::wstring restart;
     EXPECT_EQ(After(restart), (Ms{kNow + 1, kNow + 2, kNow + 3, kNow + 4, kNow + 5}));
-    for (const wchar_t* bad : {L"x", L"ovra1:", L"ovra1:1", L"ovra1:-1:0", L"ovra2:1:1",
-                               L"ovra1:1:1x", L"ovra1:99999999999999999999:0"}) {
-        std::wstring cursor = bad;
-        EXPECT_EQ(After(cursor), Ms{141}) << bad;
-    }
+    for (std::wstring cursor : {L"x", L"ovra1:", L"ovra1:1", L"ovra1:-1:0", L"ovra2:1:1",
+                                L"ovra1:1:1x", L"ovra1:99999999999999999999:0"})
+        EXPECT_EQ(After(cursor), Ms{141}) << cursor;
 }
 
 TEST_F(LogCursorTest, TextIndexAgreesWithLikeAndRefusesBadQueries) {
@@ -103,21 +101,18 @@ TEST_F(LogCursorTest, TextIndexAgreesWithLikeAndRefusesBadQueries) {
     EXPECT_EQ(service.CreateTextIndex({L"Msg"}), 116);
     Insert({kNow, kNow - 7200000}, L"Alarm at the gate");
     ASSERT_EQ(service.Insert({{kNow, {{L"Note", T(L"alarm; door")}}}, {kNow, {{L"N", T(1)}}}}), 0);
-    const struct {
-        const wchar_t* query;
-        const wchar_t* like;
-    } pairs[] = {{L"alarm", L"where Msg like '%alarm%' or Note like '%alarm%' order by rowid"},
-                 {L"\"door alarm\"", L"where Msg like '%door alarm%'"}};
+    const std::pair<const wchar_t*, const wchar_t*> pairs[] = {
+        {L"alarm", L"where Msg like '%alarm%' or Note like '%alarm%' order by rowid"},
+        {L"\"door alarm\"", L"where Msg like '%door alarm%'"}};
     for (int pass = 0; pass < 2; ++pass) {
-        for (const auto& pair : pairs) {
+        for (const auto& [query, like] : pairs) {
             Rows expected;
-            ASSERT_EQ(service.Search(pair.like, expected), 0);
+            ASSERT_EQ(service.Search(like, expected), 0);
             found.rows.clear();
             unsigned long long count = 0;
-            EXPECT_EQ(
-                service.SearchText(pair.query, found) + service.GetTextCount(pair.query, count), 0);
-            EXPECT_EQ(Describe(found.rows), Describe(expected)) << pair.query << pass;
-            EXPECT_EQ(count, expected.size()) << pair.query << pass;
+            EXPECT_EQ(service.SearchText(query, found) + service.GetTextCount(query, count), 0);
+            EXPECT_EQ(Describe(found.rows), Describe(expected)) << query << pass;
+            EXPECT_EQ(count, expected.size()) << query << pass;
         }
         service.DeleteOldRecord();  // retention, in the same transaction as the index's deletes
     }

@@ -100,9 +100,8 @@ TEST_F(LogRetentionTest, SizeBoundKeepsTheNewestRecordsAndReclaimShrinksTheFile)
         ASSERT_EQ(service.Open(dir.WidePath(name)), 0);
         ASSERT_EQ(service.Create({{L"Msg", T::Text}}), 0);
         std::list<LogService::Record> records;
-        for (int i = 0; i < 2000; ++i) {
+        for (int i = 0; i < 2000; ++i)
             records.push_back({kNow - i, {{L"Msg", T(std::wstring(300, L'a' + i % 26))}}});
-        }
         ASSERT_EQ(service.Insert(records), 0);
         const auto usedBytes = [&] {
             return std::stoull(RawQuery(dir.Utf8Path(name),

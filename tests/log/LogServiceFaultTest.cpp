@@ -30,8 +30,7 @@ TEST_F(LogServiceFaults, CorruptFileIsMarkedBrokenByEveryOperationThatMeetsIt) {
     // Overwrites the header of the last page, a leaf that a full scan reaches after the others.
     const auto pageSize = std::stoull(RawQuery(dir.Utf8Path("log.db"), "PRAGMA page_size"));
     std::fstream file(dir.Path("log.db"), std::ios::in | std::ios::out | std::ios::binary);
-    file.seekp(
-        static_cast<std::streamoff>(std::filesystem::file_size(dir.Path("log.db")) - pageSize));
+    file.seekp(-static_cast<std::streamoff>(pageSize), std::ios::end);
     ASSERT_TRUE(file.write(std::string(16, '\xff').data(), 16).flush().good());
 
     Collector visitor;

@@ -14,10 +14,9 @@ const std::list<LogService::Field> kFields = {{L"Msg", T::Text, 2}, {L"Level", T
 
 class LogServiceTest : public testing::Test {
 protected:
-    void Open() { ASSERT_EQ(service.Open(dir.WidePath("log.db")), 0); }
-    void OpenWithTable() {
-        Open();
-        ASSERT_EQ(service.Create(kFields), 0);
+    void Open(const std::list<LogService::Field>& fields = {}) {
+        ASSERT_EQ(service.Open(dir.WidePath("log.db")), 0);
+        ASSERT_EQ(fields.empty() ? 0 : service.Create(fields), 0);
     }
     ScratchDir dir;
     TestableLogService service;
@@ -50,37 +49,32 @@ TEST_F(LogServiceTest, LifecycleResultsFollowTheTableState) {
 // Every type is stored by its text form and comes back with its kind: the declared one while the
 // creating service is open, the signed twin after a reopen. NULL columns have no entry.
 TEST_F(LogServiceTest, ValuesComeBackTypedByTheirColumns) {
-    Open();
+    using U8 = unsigned char;
+    using U16 = unsigned short;
     const std::list<LogService::Field> fields = {
         {L"I8", T::Int8}, {L"U8", T::UInt8}, {L"U16", T::UInt16}, {L"U32", T::UInt32},
         {L"F", T::Float}, {L"D", T::Double}, {L"S", T::Text}};
     const std::list<LogService::FieldData> values = {
-        {L"I8", T(300)},
-        {L"U8", T(static_cast<unsigned char>(200))},
-        {L"U16", T(static_cast<unsigned short>(65535))},
-        {L"U32", T(4000000000u)},
-        {L"F", T(1.5f)},
-        {L"D", T(-0.25)},
-        {L"S", T(L"\u00fc\u20ac \U0001D11E")}};
-    ASSERT_EQ(service.Create(fields), 0);
+        {L"I8", T(300)},          {L"U8", T(U8(200))}, {L"U16", T(U16(65535))},
+        {L"U32", T(4000000000u)}, {L"F", T(1.5f)},     {L"D", T(-0.25)}};
+    Open(fields);
     ASSERT_EQ(service.Insert(7, values), 0);
-    ASSERT_EQ(service.Insert(8, {{L"S", T(L"only")}}), 0);
-    const std::wstring common =
-        L"D:9=   -0.250000000000000000 F:8=   1.50000000 I8:1=44 "
-        L"S:10=\u00fc\u20ac \U0001D11E Time:7=7 ";
+    ASSERT_EQ(service.Insert(8, {{L"S", T(L"\u00fc\u20ac \U0001D11E")}}), 0);
+    const std::wstring first = L"D:9=   -0.250000000000000000 F:8=   1.50000000 I8:1=44 Time:7=7 ";
     for (const wchar_t* unsignedColumns :
          {L"U16:4=65535 U32:6=-294967296 U8:2=200", L"U16:3=-1 U32:5=-294967296 U8:1=-56"}) {
         Rows rows;
         ASSERT_EQ(service.Search(L"order by Time", rows), 0);
         EXPECT_EQ(Describe(rows),
-                  (std::vector<std::wstring>{common + unsignedColumns, L"S:10=only Time:7=8"}));
+                  (std::vector<std::wstring>{first + unsignedColumns,
+                                             L"S:10=\u00fc\u20ac \U0001D11E Time:7=8"}));
         service.Close();
         Open();
     }
 }
 
 TEST_F(LogServiceTest, AnyTextIsStoredAndFoundUnchanged) {
-    OpenWithTable();
+    Open(kFields);
     const std::wstring text = L"it's 100% \"done\" -- \u00fc'); drop table Ovra_Log; --";
     Rows rows;
     ASSERT_EQ(service.Insert(10, {{L"Msg", LogVariant(text)}, {L"Level", T(1)}}), 0);
@@ -106,12 +100,11 @@ TEST_F(LogServiceTest, AnyTextIsStoredAndFoundUnchanged) {
 }
 
 TEST_F(LogServiceTest, SearchAndCountSelectByClauseAndConditions) {
-    OpenWithTable();
-    for (int i = 0; i < 10; ++i) {
-        ASSERT_EQ(service.Insert(100 + i, {{L"Msg", LogVariant(i % 2 ? L"odd disk" : L"b")},
-                                           {L"Level", LogVariant(i % 3)}}),
+    Open(kFields);
+    for (int i = 0; i < 10; ++i)
+        ASSERT_EQ(service.Insert(100 + i,
+                                 {{L"Msg", T(i % 2 ? L"odd disk" : L"b")}, {L"Level", T(i % 3)}}),
                   0);
-    }
     // The count plus a thousand times the result.
     const auto count = [&](const wchar_t* clause) {
         unsigned long long n = 99;
@@ -145,7 +138,7 @@ TEST_F(LogServiceTest, SearchAndCountSelectByClauseAndConditions) {
 }
 
 TEST_F(LogServiceTest, BatchIsAllOrNothing) {
-    OpenWithTable();
+    Open(kFields);
     const LogService::Record good = {1, {{L"Msg", T(L"it's ok")}}};
     EXPECT_EQ(service.Insert(std::list<LogService::Record>{}), 104);
     // Refused before anything runs.
@@ -159,7 +152,7 @@ TEST_F(LogServiceTest, BatchIsAllOrNothing) {
 }
 
 TEST_F(LogServiceTest, StreamingSearchStopsOnRequestAndRefusesCallsFromInside) {
-    OpenWithTable();
+    Open(kFields);
     for (int i = 0; i < 6; ++i) {
         std::list<LogService::FieldData> data = {{L"Msg", T(L"r\u00e9" + std::to_wstring(i))}};
         if (i % 2) data.push_back({L"Level", T(i)});

@@ -13,8 +13,7 @@
 namespace Ovra {
 namespace {
 
-using logtest::ScratchDir;
-using logtest::T;
+using namespace logtest;
 
 // The code of the access-layer error that `body` raised; -1 when it raised none.
 template <typename Body>

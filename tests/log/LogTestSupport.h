@@ -65,10 +65,9 @@ inline std::vector<std::wstring> Describe(const Rows& rows) {
     std::vector<std::wstring> out;
     for (const auto& row : rows) {
         out.emplace_back();
-        for (const auto& field : row) {
+        for (const auto& field : row)
             out.back() += (out.back().empty() ? L"" : L" ") + field.name + L':' +
                           std::to_wstring(field.value.GetType()) + L'=' + field.value.ToString();
-        }
     }
     return out;
 }

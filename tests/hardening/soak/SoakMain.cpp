@@ -135,7 +135,6 @@ int Run(long long seconds) {
 }  // namespace Ovra::hardening
 
 int main(int argc, char** argv) {
-    const char* text = argc > 1 ? argv[1] : std::getenv("SOAK_SECONDS");
-    const long long seconds = text ? std::atoll(text) : 0;
+    const long long seconds = argc > 1 ? std::atoll(argv[1]) : 0;
     return Ovra::hardening::Run(seconds > 0 ? seconds : 120);
 }
