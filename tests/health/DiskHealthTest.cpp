@@ -21,31 +21,26 @@ using namespace testing_health;
 TEST(DiskHealth, VerdictRules) {
     Bytes corrupt = AttributePage(QemuAttributes());
     corrupt[200] ^= 0x10;
-    std::vector<AtaEntry> hot = QemuAttributes(), uncorrectable = hot, pending = hot,
-                          timeouts = hot;
-    hot.push_back({194, 0x22, 100, 100, 61});  // read before 190
-    uncorrectable.push_back({187, 0x32, 100, 100, 2});
-    pending.push_back({197, 0x12, 100, 100, 3});
-    timeouts.push_back({188, 0x32, 100, 100, 4});
+    const auto with = [](const AtaEntry& extra) {
+        std::vector<AtaEntry> entries = QemuAttributes();
+        entries.push_back(extra);
+        return AtaDisk(AttributePage(entries));
+    };
     Bytes badLog = AtaSelfTestLog({{1, 0x00, 9, 0}}, 1);
     badLog[30] ^= 1;
     using H = DiskHealth;
-    const struct {
-        std::optional<SimDevice> disk;
-        int code;
-        H::Verdict verdict;
-        const wchar_t* reason;  // the one reason expected, if any
-    } cases[] = {
+    // The disk, the code, the verdict and the one reason expected, if any.
+    const std::tuple<std::optional<SimDevice>, int, H::Verdict, const wchar_t*> cases[] = {
         {AtaDisk(), 0, H::Good, nullptr},
         {AtaDisk(AttributePage(QemuAttributes(8))), 0, H::Warning, L"8 reallocated sectors"},
-        {AtaDisk(AttributePage(uncorrectable)), 0, H::Warning, L"2 reported uncorrectable errors"},
-        {AtaDisk(AttributePage(pending)), 0, H::Warning, L"3 pending sectors"},
-        {AtaDisk(AttributePage(timeouts)), 0, H::Warning, L"4 command timeouts"},
+        {with({187, 0x32, 100, 100, 2}), 0, H::Warning, L"2 reported uncorrectable errors"},
+        {with({197, 0x12, 100, 100, 3}), 0, H::Warning, L"3 pending sectors"},
+        {with({188, 0x32, 100, 100, 4}), 0, H::Warning, L"4 command timeouts"},
         {AtaDisk(AttributePage(QemuAttributes(0, 30))), 0, H::Failing,
          L"Reallocated Sectors Count (5) is at or below its threshold: value 30, threshold 36"},
         {AtaDisk(AttributePage(QemuAttributes()), 0xF4, 0x2C), 0, H::Failing,
          L"the drive assesses itself as failing"},
-        {AtaDisk(AttributePage(hot)), 0, H::Warning,
+        {with({194, 0x22, 100, 100, 61}), 0, H::Warning,  // read before 190
          L"temperature 61 \u00B0C above the limit of 60 \u00B0C"},
         {AtaDisk(corrupt), 139, H::Unknown, L"the SMART attribute page failed its checksum"},
         // The newest test that ran to its end decides: aborted ones are passed over.
@@ -53,14 +48,12 @@ TEST(DiskHealth, VerdictRules) {
          L"the last extended self-test failed: read failure at LBA 12345"},
         {WithAtaLogs(AtaDisk(), AtaSelfTestLog({{0x81, 0x50, 8, ~0u}, {1, 0x10, 9, 0}}, 2)), 0,
          H::Failing, L"the last short self-test failed: electrical failure"},
-        {WithAtaLogs(AtaDisk(), AtaSelfTestLog({{2, 0x70, 5, 7}, {1, 0x00, 9, 0}}, 2), 3), 0,
-         H::Warning, L"the device logged 3 errors"},
+        {WithAtaLogs(AtaDisk(), AtaSelfTestLog({{2, 0x70, 5, 7}, {1, 0x00, 9, 0}}, 2), 2), 0,
+         H::Warning, L"the device logged 2 errors"},
         {WithAtaLogs(AtaDisk(), badLog), 139, H::Unknown,
          L"the SMART self-test log failed its checksum"},
         {NvmeTestingDisk(NvmeSelfTestLog(0, 0, {{0x25, 0x02, 5, 4096}})), 0, H::Failing,
          L"the last extended self-test failed: fatal at LBA 4096"},
-        {NvmeTestingDisk(NvmeSelfTestLog(0, 0, {{0x10, 0x02, 5, 4096}}), {5, 0, 7}), 0, H::Warning,
-         L"the device logged 2 errors"},
         // NVMe, the first one through the adapter's property.
         {NvmeDisk(NvmeLog(0, 100), 49), 0, H::Good, nullptr},
         {NvmeDisk(NvmeLog(0, 5)), 0, H::Warning, L"available spare 5% below its threshold of 10%"},
@@ -70,16 +63,16 @@ TEST(DiskHealth, VerdictRules) {
          L"disk 0 answers neither SMART commands nor NVMe health queries"},
         {std::nullopt, 121, H::Unknown, L"disk 0 cannot be opened"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(&c - cases);
+    for (const auto& [disk, code, verdict, reason] : cases) {
+        SCOPED_TRACE(reason);
         fakes::FakePlatform fake;
         platform::ScopedPlatform scoped(fake);
-        if (c.disk) fake.AddDevice(fakes::PhysicalDrivePath(0), *c.disk);
+        if (disk) fake.AddDevice(fakes::PhysicalDrivePath(0), *disk);
         DiskHealth health;
-        EXPECT_EQ(ReadDiskHealth(0, health), c.code);
-        EXPECT_EQ(health.verdict, c.verdict);
+        EXPECT_EQ(ReadDiskHealth(0, health), code);
+        EXPECT_EQ(health.verdict, verdict);
         EXPECT_EQ(health.reasons,
-                  c.reason ? std::vector<std::wstring>{c.reason} : std::vector<std::wstring>{});
+                  reason ? std::vector<std::wstring>{reason} : std::vector<std::wstring>{});
         EXPECT_EQ(fake.OpenHandleCount(), 0);
     }
 }
@@ -98,23 +91,26 @@ TEST(DiskHealth, ReadingsAndExactRequestsOfTheQemuDisks) {
     Put(log, 32, 0x1122334455667788ULL, 8);  // data units read: within 64 bits
     Put(log, 48 + 8, 1, 1);                  // data units written: beyond, saturated
     Put(log, 160, 3, 8);                     // media errors
-    // Every NVMe result code that names one; a vendor test (Eh) left out; 75% to go.
-    SimDevice nvmeDisk = NvmeTestingDisk(NvmeSelfTestLog(
+    // Every NVMe result code that names one; a vendor test (Eh) left out; 75% to go. Error log
+    // entries count only when their error count is not 0.
+    const Bytes tests = NvmeSelfTestLog(
         1, 25,
-        {{0x11}, {0x22}, {0x13}, {0x14}, {0x15}, {0x16}, {0x17}, {0xE0}, {0x18}, {0x19}, {0x10}}));
-    AnswerNvme(nvmeDisk, 2, 2, log);
-    fake.AddDevice(fakes::PhysicalDrivePath(0), nvmeDisk);
+        {{0x11}, {0x22}, {0x13}, {0x14}, {0x15}, {0x16}, {0x17}, {0xE0}, {0x18}, {0x19}, {0x10}});
+    fake.AddDevice(fakes::PhysicalDrivePath(0), NvmeTestingDisk(tests, {5, 0, 7, 9}, log));
     DiskHealth ata, nvme;
     ASSERT_EQ(ReadDiskHealth(259, ata), 0);
     ASSERT_EQ(ReadDiskHealth(0, nvme), 0);
-    EXPECT_EQ(ata.model + L"|" + ata.serial + L"|" + ata.firmware, L"QEMU HARDDISK|QM00001|2.5+");
+    EXPECT_EQ(ata.model + L"|" + ata.serial + L"|" + ata.firmware + L"|" + nvme.model + L"|" +
+                  nvme.serial,
+              L"QEMU HARDDISK|QM00001|2.5+|QEMU NVMe Ctrl|deadbeef");
     // Pending sectors are not on the page, unlike a zero.
     EXPECT_EQ(
         std::vector<long long>({ata.kind, ata.selfAssessment, ata.temperature, ata.powerOnHours,
                                 ata.reallocatedSectors, ata.pendingSectors, ata.selfTestInProgress,
-                                ata.errorLogCount, nvme.selfTestInProgress, nvme.errorLogCount}),
+                                ata.errorLogCount, nvme.selfTestInProgress, nvme.errorLogCount,
+                                nvme.temperature}),
         std::vector<long long>(
-            {DiskHealth::Ata, DiskHealth::Passed, 31, 52, 0, kHealthAbsent, 30, 0, 75, 0}));
+            {DiskHealth::Ata, DiskHealth::Passed, 31, 52, 0, kHealthAbsent, 30, 0, 75, 3, 50}));
     const DiskHealthAttribute& hours = ata.attributes.at(4);  // six raw bytes, not the seventh
     EXPECT_EQ(std::vector<long long>({hours.id, hours.value, hours.raw, hours.flags}),
               std::vector<long long>({9, 100, 0x123400000034, 0x32}));
@@ -129,8 +125,6 @@ TEST(DiskHealth, ReadingsAndExactRequestsOfTheQemuDisks) {
               std::vector<long long>({T::Aborted, T::Interrupted, T::Aborted, T::Aborted, T::Fatal,
                                       T::UnknownFailure, T::ReadFailure, T::Aborted, T::Aborted,
                                       T::Passed}));
-    EXPECT_EQ(nvme.model + L"|" + nvme.serial + L"|" + std::to_wstring(nvme.temperature),
-              L"QEMU NVMe Ctrl|deadbeef|50");
     EXPECT_EQ(std::vector<unsigned long long>(
                   {nvme.nvme.dataUnitsRead, nvme.nvme.dataUnitsWritten, nvme.nvme.mediaErrors}),
               std::vector<unsigned long long>({0x1122334455667788ULL, ~0ULL, 3}));
@@ -139,14 +133,15 @@ TEST(DiskHealth, ReadingsAndExactRequestsOfTheQemuDisks) {
     // descriptor, Identify Controller, health log, self-test log, error log.
     const std::vector<fakes::Call> calls = fake.CallsNamed("DeviceIoControl");
     ASSERT_EQ(calls.size(), 13u);
-    // Buffer size, features, count, number, LBA low/mid/high, device, command; drive 259 & 0xFF.
-    Bytes identify = {0, 2, 0, 0, 0x00, 1, 1, 0x00, 0x00, 0xA0, 0xEC, 0, 3};
-    Bytes status = {0, 0, 0, 0, 0xDA, 1, 1, 0x4F, 0xC2, 0xA0, 0xB0, 0, 3};
-    Bytes readLog = {0, 2, 0, 0, 0xD5, 1, 6, 0x4F, 0xC2, 0xA0, 0xB0, 0, 3};
-    for (Bytes* block : {&identify, &status, &readLog}) block->resize(33, 0);
-    EXPECT_EQ(calls[2].input, identify);
-    EXPECT_EQ(calls[3].input, status);
-    EXPECT_EQ(calls[6].input, readLog);
+    // IDENTIFY, RETURN STATUS, READ LOG 06h: buffer size, features, count, number, LBA low/mid/
+    // high, device, command; drive 259 & 0xFF.
+    std::pair<int, Bytes> blocks[] = {{2, {0, 2, 0, 0, 0x00, 1, 1, 0x00, 0x00, 0xA0, 0xEC, 0, 3}},
+                                      {3, {0, 0, 0, 0, 0xDA, 1, 1, 0x4F, 0xC2, 0xA0, 0xB0, 0, 3}},
+                                      {6, {0, 2, 0, 0, 0xD5, 1, 6, 0x4F, 0xC2, 0xA0, 0xB0, 0, 3}}};
+    for (auto& [call, block] : blocks) {
+        block.resize(33, 0);
+        EXPECT_EQ(calls[call].input, block);
+    }
     // Property 50, standard query; NVMe, log page, page 02h, sub-value 0, data offset 40, 512;
     // the error log's four entries.
     for (const auto& [call, page, size] : {std::tuple(10, 2u, 512u), std::tuple(12, 1u, 256u)}) {
@@ -158,56 +153,46 @@ TEST(DiskHealth, ReadingsAndExactRequestsOfTheQemuDisks) {
 }
 
 TEST(DiskSelfTest, StartsWhatTheDiskCanRunAndNeverOverARunningTest) {
-    // EXECUTE OFF-LINE IMMEDIATE, short test (LBA low 1) or abort (127), and the NVMe Device
-    // Self-test of the extended test on every namespace, after its STORAGE_PROTOCOL_COMMAND.
-    Bytes ataShort = {0, 0, 0, 0, 0xD4, 1, 1, 0x4F, 0xC2, 0xA0, 0xB0, 0, 0}, ataAbort, nvme(144, 0);
-    ataShort.resize(33, 0);
-    ataAbort = ataShort;
+    // EXECUTE OFF-LINE IMMEDIATE, short test (LBA low 1) or abort (127).
+    Bytes ataShort = {0, 0, 0, 0, 0xD4, 1, 1, 0x4F, 0xC2, 0xA0, 0xB0, 0, 0}, ataAbort = ataShort;
     ataAbort[6] = 127;
-    const std::uint32_t head[] = {1, 84, 3, 0x80000000, 0, 0, 64, 0, 0, 0, 10, 0, 0, 0, 1};
-    for (std::size_t i = 0; i < 15; ++i) Put(nvme, 4 * i, head[i], 4);
-    Put(nvme, 80, 0x14, 1);
-    Put(nvme, 84, 0xFFFFFFFF, 4);
-    Put(nvme, 120, 2, 4);
+    for (Bytes* block : {&ataShort, &ataAbort}) block->resize(33, 0);
     using T = DiskSelfTest;
     const Bytes running = AttributePage(QemuAttributes(), 0xF3);
-    const struct {
-        std::optional<SimDevice> disk;
-        int kind;  // -1: abort
-        int code;
-        const wchar_t* reason;
-        Bytes sent = {};  // the command that starts or stops the test
-    } cases[] = {
-        {AtaDisk(), T::Short, 0, L"", ataShort},
-        {AtaDisk(running), T::Extended, 140, L"a self-test is running (30% remaining)"},
-        {AtaDisk(running), -1, 0, L"", ataAbort},
-        {AtaDisk(), -1, 0, L""},  // nothing to stop
-        {AtaDisk(), T::Conveyance, 127, L"disk 0 cannot run conveyance self-tests"},
-        {AtaDisk(AttributePage(QemuAttributes(), 0, 0)), T::Short, 127,
+    // The disk, the kind (-1: abort), the code, the command that starts or stops the test and
+    // the reason.
+    using Case = std::tuple<std::optional<SimDevice>, int, int, std::vector<Bytes>, const wchar_t*>;
+    const std::vector<Bytes> none;
+    const Case cases[] = {
+        {AtaDisk(), T::Short, 0, {ataShort}, L""},
+        {AtaDisk(running), T::Extended, 140, none, L"a self-test is running (30% remaining)"},
+        {AtaDisk(running), -1, 0, {ataAbort}, L""},
+        {AtaDisk(), -1, 0, none, L""},  // nothing to stop
+        {AtaDisk(), T::Conveyance, 127, none, L"disk 0 cannot run conveyance self-tests"},
+        {AtaDisk(AttributePage(QemuAttributes(), 0, 0)), T::Short, 127, none,
          L"disk 0 cannot run self-tests"},
-        {AtaDisk(), T::Offline, 127, L"no self-test of kind 0"},
-        {NvmeTestingDisk(NvmeSelfTestLog(0, 0)), T::Extended, 0, L"", nvme},
-        {NvmeTestingDisk(NvmeSelfTestLog(2, 40)), T::Short, 140,
+        {AtaDisk(), T::Offline, 127, none, L"no self-test of kind 0"},
+        {NvmeTestingDisk(NvmeSelfTestLog(0, 0)), T::Extended, 0, {NvmeSelfTestRequest()}, L""},
+        {NvmeTestingDisk(NvmeSelfTestLog(2, 40)), T::Short, 140, none,
          L"a self-test is running (60% remaining)"},
-        {NvmeDisk(NvmeLog(0, 100)), T::Short, 127, L"disk 0 cannot run self-tests"},
-        {std::nullopt, T::Short, 121, L"disk 0 cannot be opened"},
+        {NvmeDisk(NvmeLog(0, 100)), T::Short, 127, none, L"disk 0 cannot run self-tests"},
+        {std::nullopt, T::Short, 121, none, L"disk 0 cannot be opened"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(&c - cases);
+        const auto& [disk, kind, code, commands, reason] = c;
         fakes::FakePlatform fake;
         platform::ScopedPlatform scoped(fake);
-        if (c.disk) fake.AddDevice(fakes::PhysicalDrivePath(0), *c.disk);
-        std::wstring reason = L"stale";
-        EXPECT_EQ(c.kind < 0 ? AbortDiskSelfTest(0, reason) : StartDiskSelfTest(0, c.kind, reason),
-                  c.code);
-        EXPECT_EQ(reason, c.reason);
+        if (disk) fake.AddDevice(fakes::PhysicalDrivePath(0), *disk);
+        std::wstring said = L"stale";
+        EXPECT_EQ(kind < 0 ? AbortDiskSelfTest(0, said) : StartDiskSelfTest(0, kind, said), code);
+        EXPECT_EQ(said, reason);
         std::vector<Bytes> sent;
-        for (const fakes::Call& call : fake.CallsNamed("DeviceIoControl")) {
+        for (const fakes::Call& call : fake.CallsNamed("DeviceIoControl"))
             if (call.args[0] == fakes::kStorageProtocolCommand ||
                 (call.args[0] == fakes::kSmartSendDriveCommand && call.args[2] == 17))
                 sent.push_back(call.input);
-        }
-        EXPECT_EQ(sent, c.sent.empty() ? std::vector<Bytes>{} : std::vector<Bytes>{c.sent});
+        EXPECT_EQ(sent, commands);
     }
 }
 

@@ -7,7 +7,9 @@
 #include "tests/fakes/SimDevice.h"
 
 #include <algorithm>
+#include <array>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -18,12 +20,10 @@ using fakes::Bytes;
 using fakes::Put;
 using fakes::SimDevice;
 
-struct AtaEntry {
-    std::uint8_t id;
-    std::uint16_t flags;
-    std::uint8_t value, worst;
-    long long raw;
-};
+// An attribute: id, flags, value, worst, raw value.
+using AtaEntry = std::tuple<std::uint8_t, std::uint16_t, std::uint8_t, std::uint8_t, long long>;
+// A self-test log entry: ATA number, status, hours, LBA; NVMe status, valid-info bits, hours, LBA.
+using TestEntry = std::array<std::uint64_t, 4>;
 
 // Sets the last byte of a 512-byte page so that the page sums to 0 modulo 256.
 inline Bytes Sealed(Bytes page) {
@@ -43,9 +43,9 @@ inline Bytes AttributePage(const std::vector<AtaEntry>& entries, std::uint8_t ex
     page[367] = capability;
     page[370] = 1;
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        const AtaEntry& e = entries[i];
-        Put(page, 2 + 12 * i, e.id | e.flags << 8 | static_cast<std::uint32_t>(e.value) << 24, 4);
-        Put(page, 6 + 12 * i, e.worst | static_cast<std::uint64_t>(e.raw) << 8, 7);
+        const auto [id, flags, value, worst, raw] = entries[i];
+        Put(page, 2 + 12 * i, id | flags << 8 | static_cast<std::uint32_t>(value) << 24, 4);
+        Put(page, 6 + 12 * i, worst | static_cast<std::uint64_t>(raw) << 8, 7);
         page[13 + 12 * i] = 0x5A;  // reserved: never part of the raw value
     }
     return Sealed(page);
@@ -56,10 +56,8 @@ inline Bytes AttributePage(const std::vector<AtaEntry>& entries, std::uint8_t ex
 inline Bytes IdentifyPage(const std::string& model, const std::string& serial, bool signature) {
     Bytes page(512, 0);
     const std::pair<std::size_t, std::string> fields[] = {{10, serial}, {23, "2.5+"}, {27, model}};
-    for (const auto& field : fields) {
-        for (std::size_t i = 0; i < field.second.size(); ++i)
-            page[2 * field.first + (i ^ 1)] = field.second[i];
-    }
+    for (const auto& [word, text] : fields)
+        for (std::size_t i = 0; i < text.size(); ++i) page[2 * word + (i ^ 1)] = text[i];
     Put(page, 164, 0x40000001, 4);  // SMART supported (word 82 bit 0), words 82-84 valid (83)
     page[510] = signature ? 0xA5 : 0;
     return signature ? Sealed(page) : page;
@@ -84,40 +82,34 @@ inline Bytes QemuThresholds() {
     return Sealed(page);
 }
 
-inline Bytes WithReplyHead(const Bytes& page) {
-    Bytes reply(16 + page.size(), 0);
-    Put(reply, 0, page.size(), 4);
-    std::copy(page.begin(), page.end(), reply.begin() + 16);
-    return reply;
+inline Bytes WithReplyHead(Bytes page) {
+    page.insert(page.begin(), 16, 0);
+    Put(page, 0, page.size() - 16, 4);
+    return page;
 }
 
 // RETURN STATUS answers LBA mid and high: 4Fh C2h passed, F4h 2Ch failing. Self-tests start.
 inline SimDevice AtaDisk(const Bytes& data = AttributePage(QemuAttributes()),
                          std::uint8_t lbaMid = 0x4F, std::uint8_t lbaHigh = 0xC2) {
-    SimDevice disk = fakes::SmartDisk(data, QemuThresholds());
     Bytes status(24, 0);  // IDEREGS after the status head: LBA mid and high at 3 and 4
     Put(status, 19, lbaMid | lbaHigh << 8, 2);
-    disk.Answer(fakes::kSmartRcvDriveData, fakes::AtaSelector(0, 0xEC),
+    return fakes::SmartDisk(data, QemuThresholds())
+        .Answer(fakes::kSmartRcvDriveData, fakes::AtaSelector(0, 0xEC),
                 WithReplyHead(IdentifyPage("QEMU HARDDISK", "QM00001", true)))
         .Answer(fakes::kSmartSendDriveCommand, fakes::AtaSelector(0xDA, 0xB0), status)
         .Answer(fakes::kSmartSendDriveCommand, fakes::AtaSelector(0xD4, 0xB0), Bytes(16, 0))
         .Answer(fakes::kStorageQueryProperty, 0, fakes::Descriptor("ATA", "QEMU HARDDISK", ""));
-    return disk;
 }
 
 // The ATA self-test log (06h): `tests` in the descriptors from `first` on, wrapping after 21.
-struct AtaTest {
-    std::uint8_t number, status;
-    std::uint16_t hours;
-    std::uint32_t lba;
-};
-inline Bytes AtaSelfTestLog(const std::vector<AtaTest>& tests, std::uint8_t newest,
+inline Bytes AtaSelfTestLog(const std::vector<TestEntry>& tests, std::uint8_t newest,
                             std::size_t first = 0) {
     Bytes page(512, 0);
     for (std::size_t i = 0; i < tests.size(); ++i) {
+        const auto [number, status, hours, lba] = tests[i];
         const std::size_t at = 2 + 24 * ((first + i) % 21);
-        Put(page, at, tests[i].number | tests[i].status << 8 | tests[i].hours << 16, 4);
-        Put(page, at + 5, tests[i].lba, 4);
+        Put(page, at, number | status << 8 | hours << 16, 4);
+        Put(page, at + 5, lba, 4);
     }
     page[508] = newest;
     return Sealed(page);
@@ -144,10 +136,8 @@ inline Bytes NvmeLog(int criticalWarning, int spare, int used = 0) {
 inline void AnswerNvme(SimDevice& disk, std::uint32_t type, std::uint32_t value, const Bytes& data,
                        std::uint32_t property = 50) {
     Bytes reply(48, 0);
-    Put(reply, 0, 48 | 48ull << 32, 8);
-    Put(reply, 8, 3 | std::uint64_t{type} << 32, 8);
-    Put(reply, 16, value, 4);
-    Put(reply, 24, 40 | static_cast<std::uint64_t>(data.size()) << 32, 8);
+    const std::uint32_t words[] = {48, 48, 3, type, value, 0, 40, std::uint32_t(data.size())};
+    for (std::size_t i = 0; i < 8; ++i) Put(reply, 4 * i, words[i], 4);
     reply.insert(reply.end(), data.begin(), data.end());
     disk.Answer(fakes::kStorageQueryProperty, fakes::NvmeSelector(property, type, value), reply);
 }
@@ -161,37 +151,43 @@ inline SimDevice NvmeDisk(const Bytes& log, std::uint32_t property = 50, std::ui
     std::copy(strings.begin(), strings.end(), identify.begin() + 4);  // serial, then model at 24
     identify[256] = oacs;
     identify[262] = 3;
-    SimDevice disk;
-    disk.Answer(fakes::kStorageQueryProperty, 0, descriptor);
+    SimDevice disk = SimDevice().Answer(fakes::kStorageQueryProperty, 0, descriptor);
     AnswerNvme(disk, 1, 1, identify, property);
     AnswerNvme(disk, 2, 2, log, property);
     return disk;
 }
 
-// The Device Self-test log (06h): operation, percent complete, then `tests` (kind << 4 |
-// result, valid-info bits, hours, LBA); the other entries unused (a short test's kind, so that
-// only the result tells them apart).
-struct NvmeTest {
-    std::uint8_t status, valid = 0;
-    std::uint64_t hours = 0, lba = 0;
-};
+// The Device Self-test log (06h): operation, percent complete, then `tests`, whose status is
+// kind << 4 | result; the other entries unused (a short test's kind, so that only the result
+// tells them apart).
 inline Bytes NvmeSelfTestLog(std::uint8_t operation, std::uint8_t complete,
-                             const std::vector<NvmeTest>& tests = {}) {
+                             const std::vector<TestEntry>& tests = {}) {
     Bytes page(564, 0);
-    page[0] = operation;
-    page[1] = complete;
+    Put(page, 0, operation | complete << 8, 2);
     for (std::size_t i = 0; i < 20; ++i) {
-        const NvmeTest test = i < tests.size() ? tests[i] : NvmeTest{0x1F};  // Fh: unused
-        Put(page, 4 + 28 * i, test.status | test.valid << 16, 4);
-        Put(page, 8 + 28 * i, test.hours, 8);
-        Put(page, 20 + 28 * i, test.lba, 8);
+        const auto [status, valid, hours, lba] = i < tests.size() ? tests[i] : TestEntry{0x1F};
+        Put(page, 4 + 28 * i, status | valid << 16, 4);
+        Put(page, 8 + 28 * i, hours, 8);
+        Put(page, 20 + 28 * i, lba, 8);
     }
     return page;
 }
-// A disk that runs self-tests, with its self-test log and error log entries of these counts.
+// The STORAGE_PROTOCOL_COMMAND of an NVMe admin command for the adapter, 64 bytes with 10 s to
+// run, after the 80-byte head: Device Self-test (14h) of the extended test on every namespace.
+inline Bytes NvmeSelfTestRequest() {
+    Bytes request(144, 0);
+    const std::uint32_t head[] = {1, 84, 3, 0x80000000, 0, 0, 64, 0, 0, 0, 10, 0, 0, 0, 1};
+    for (std::size_t i = 0; i < 15; ++i) Put(request, 4 * i, head[i], 4);
+    Put(request, 80, 0x14 | 0xFFFFFFFFull << 32, 8);  // opcode, NSID
+    Put(request, 120, 2, 4);                          // CDW10: the test's code
+    return request;
+}
+// A disk that runs self-tests, with its self-test log, error log entries of these counts and
+// health log.
 inline SimDevice NvmeTestingDisk(const Bytes& selfTests,
-                                 const std::vector<std::uint64_t>& errors = {}) {
-    SimDevice disk = NvmeDisk(NvmeLog(0, 100), 50, 0x10);
+                                 const std::vector<std::uint64_t>& errors = {},
+                                 const Bytes& log = NvmeLog(0, 100)) {
+    SimDevice disk = NvmeDisk(log, 50, 0x10);
     Bytes entries(256, 0);
     for (std::size_t i = 0; i < errors.size(); ++i) Put(entries, 64 * i, errors[i], 8);
     AnswerNvme(disk, 2, 6, selfTests);

@@ -61,6 +61,7 @@ public:
 
     std::function<SgReply(const Bytes& cdb)> sg;
     std::vector<Bytes> cdbs;
+    std::vector<nvme_admin_cmd> admin;  // the NVMe admin commands, each answered with success
     std::uint64_t bytes = 0;
     std::string refused;           // a /dev node that opens with EPERM
     std::size_t readChunk = 4096;  // the most one read of a /sys file returns
@@ -87,6 +88,8 @@ private:
         FakeKernel& k = *s_current;
         if (request == BLKGETSIZE64) *static_cast<std::uint64_t*>(argument) = k.bytes;
         if (request == BLKSSZGET) *static_cast<int*>(argument) = 512;
+        if (request == NVME_IOCTL_ADMIN_CMD)
+            k.admin.push_back(*static_cast<nvme_admin_cmd*>(argument));
         if (request != SG_IO) return 0;
         auto& io = *static_cast<sg_io_hdr_t*>(argument);
         k.cdbs.emplace_back(io.cmdp, io.cmdp + io.cmd_len);
@@ -188,12 +191,9 @@ TEST_F(LinuxAta, DeviceAnswersBecomeTheLibrarysCodes) {
     Bytes shortLength = Descriptor(1, 0x50), cut = Descriptor(1, 0x50);
     shortLength[7] = 13;
     cut.pop_back();
-    const struct {
-        const char* name;
-        std::uint8_t at;
-        SgReply reply;
-        int result;
-    } cases[] = {
+    // What is asked, the command (SMART feature, or ECh) whose reply is replaced, the reply and
+    // the reading's result.
+    const std::tuple<const char*, std::uint8_t, SgReply, int> cases[] = {
         {"no SG_IO (virtio, loop, NVMe)", 0xEC, {ENOTTY, 0, 0, {}, {}}, 127},
         {"no SMART feature set", 0xEC, Data(noSmart), 127},
         {"SCSI disk refuses the opcode", 0xEC, Check(Fixed(5, 0x20, 0, 0)), 127},
@@ -208,12 +208,12 @@ TEST_F(LinuxAta, DeviceAnswersBecomeTheLibrarysCodes) {
         {"threshold page lost by the host", 0xD1, {0, 0, 0x07, {}, QemuThresholds()}, 105},
     };
     const auto normal = answers;
-    for (const auto& c : cases) {
+    for (const auto& [name, at, reply, result] : cases) {
         answers = normal;
-        answers[c.at] = c.reply;
+        answers[at] = reply;
         attrs.clear();
-        EXPECT_EQ(info.GetNowSmartAttr(0, attrs), c.result) << c.name;
-        EXPECT_EQ(attrs.empty(), c.result != 0) << c.name;
+        EXPECT_EQ(info.GetNowSmartAttr(0, attrs), result) << name;
+        EXPECT_EQ(attrs.empty(), result != 0) << name;
     }
 }
 
@@ -245,17 +245,15 @@ TEST(LinuxDisks, NumberedInNameOrderAndDescribedFromSysfsAndInquiry) {
     for (const char* name : {"loop1", "zram0", "ram0"}) kernel.Disk(name, "virtual");
     kernel.Disk("sr0", scsi);
 
-    const struct {
-        int type;
-        const wchar_t *vendor, *product, *serial;
-        std::int32_t bus;
-    } expected[] = {{2, L"Generic ", L"DISK sda", L"SN", kBusTypeUsb},
-                    {3, L"ATA     ", L"DISK sdb", L"SN", kBusTypeSata},
-                    {3, L"ATA     ", L"DISK sdaa", L"SN", kBusTypeScsi},
-                    {3, L"", L"vda", L"VIRT-1", kBusTypeVirtual},
-                    {3, L"", L"QEMU NVMe Ctrl  ", L"NVME-1  ", kBusTypeNvme},
-                    {3, L"", L"loop2", L"/tmp/2.img", kBusTypeFileBackedVirtual},
-                    {3, L"", L"loop10", L"/tmp/10.img", kBusTypeFileBackedVirtual}};
+    // Type, vendor, product, serial number and bus.
+    const std::tuple<int, std::wstring, std::wstring, std::wstring, std::int32_t> expected[] = {
+        {2, L"Generic ", L"DISK sda", L"SN", kBusTypeUsb},
+        {3, L"ATA     ", L"DISK sdb", L"SN", kBusTypeSata},
+        {3, L"ATA     ", L"DISK sdaa", L"SN", kBusTypeScsi},
+        {3, L"", L"vda", L"VIRT-1", kBusTypeVirtual},
+        {3, L"", L"QEMU NVMe Ctrl  ", L"NVME-1  ", kBusTypeNvme},
+        {3, L"", L"loop2", L"/tmp/2.img", kBusTypeFileBackedVirtual},
+        {3, L"", L"loop10", L"/tmp/10.img", kBusTypeFileBackedVirtual}};
     StoragePhysicalDrive drives(1);
     ASSERT_EQ(drives.GetDriveCount(), std::size(expected));
     for (int n = 0; n < static_cast<int>(std::size(expected)); ++n) {
@@ -266,11 +264,9 @@ TEST(LinuxDisks, NumberedInNameOrderAndDescribedFromSysfsAndInquiry) {
         const StoragePropertyQuery query{};
         device.Control(kIoctlStorageQueryProperty, &query, sizeof query, &descriptor,
                        sizeof descriptor);
-        const auto& e = expected[n];
-        EXPECT_EQ(std::make_tuple(d.type, d.size, d.vendorId, d.productId, d.serialNumber,
-                                  descriptor.busType),
-                  std::make_tuple(e.type, 100 * kCylinder, std::wstring(e.vendor),
-                                  std::wstring(e.product), std::wstring(e.serial), e.bus));
+        EXPECT_EQ(std::tie(d.type, d.vendorId, d.productId, d.serialNumber, descriptor.busType),
+                  expected[n]);
+        EXPECT_EQ(d.size, 100 * kCylinder);
     }
 }
 
@@ -278,30 +274,19 @@ TEST(LinuxDisks, NumberedInNameOrderAndDescribedFromSysfsAndInquiry) {
 TEST(LinuxDisks, OnlyDeviceSelfTestReachesTheNvmeController) {
     FakeKernel kernel;
     kernel.Disk("nvme0n1", "pci0000:00/0000:00:04.0/nvme/nvme0");
-    static std::vector<nvme_admin_cmd> sent;
-    posix::ScopedSyscall<decltype(posix::SyscallTable::ioctl)> capture(
-        &posix::SyscallTable::ioctl, +[](int, unsigned long request, void* argument) {
-            if (request == NVME_IOCTL_ADMIN_CMD)
-                sent.push_back(*static_cast<nvme_admin_cmd*>(argument));
-            return 0;
-        });
-    struct {
-        StorageProtocolCommand head;
-        NvmeCommand command;
-    } request{{1, 84, 3, 0x80000000, 0, 0, 64, 0, 0, 0, 10, 0, 0, 0, 1, 0, 0, {}},
-              {0x14, 0, 0, 0xFFFFFFFF, {}, 2, {}}},
-        reply{};
+    Bytes request = NvmeSelfTestRequest(), reply(144);
     DeviceHandle disk(PhysicalDrivePath(0), 0xC0000000);
     for (std::uint8_t opcode : {0x14, 0x80}) {  // Device Self-test, then Format NVM
-        request.command.opcode = opcode;
-        EXPECT_EQ(disk.Control(kIoctlStorageProtocolCommand, &request, sizeof request, &reply,
-                               sizeof reply),
-                  opcode == 0x14);
+        request[80] = opcode;
+        EXPECT_EQ(
+            disk.Control(kIoctlStorageProtocolCommand, request.data(), 144, reply.data(), 144),
+            opcode == 0x14);
     }
-    ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(std::make_tuple(reply.head.returnStatus, sent[0].opcode, sent[0].nsid, sent[0].cdw10,
-                              sent[0].timeout_ms, sent[0].data_len),
-              std::make_tuple(1u, 0x14, 0xFFFFFFFFu, 2u, 10000u, 0u));
+    ASSERT_EQ(kernel.admin.size(), 1u);
+    const nvme_admin_cmd& sent = kernel.admin[0];
+    EXPECT_EQ(std::make_tuple(reply[16], sent.opcode, sent.nsid, sent.cdw10, sent.timeout_ms,
+                              sent.data_len),
+              std::make_tuple(1, 0x14, 0xFFFFFFFFu, 2u, 10000u, 0u));
 }
 
 // A disk number too long to be one is no disk path (2^64 would wrap to disk 0); the descriptor

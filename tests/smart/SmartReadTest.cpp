@@ -74,12 +74,11 @@ TEST_F(SmartRead, ReportsTheMonitoredIdsFromBothPages) {
     for (const auto& entry : attrs) ids.push_back(entry.first);
     EXPECT_EQ(ids, (std::vector<int>{1,   2,   3,   4,   5,   7,   9,   10,  11,  12,  13, 190,
                                      193, 194, 195, 196, 197, 198, 199, 200, 202, 221, 228}));
-    EXPECT_EQ(Of(190), Attr(0, 9, 0, 0, 0, 0));
-    EXPECT_EQ(Of(1), Attr(1, 200, 190, 51, 0x000B, 0));
-    EXPECT_EQ(Of(5), Attr(5, 100, 100, 255, 0x0033, 0));  // the later duplicate wins
-    EXPECT_EQ(Of(194), Attr(194, 36, 21, 0, 0x1234, 0));
-    EXPECT_EQ(Of(3), Attr(3, 1, 1, 0, 1, 0));
-    EXPECT_EQ(Of(228), Attr(228, 0, 0, 0, 0, 0));  // listed, not reported: zero
+    // 5: the later duplicate wins; 228: listed, not reported: zero.
+    EXPECT_EQ(std::vector<Attr>({Of(190), Of(1), Of(5), Of(194), Of(3), Of(228)}),
+              std::vector<Attr>({Attr(0, 9, 0, 0, 0, 0), Attr(1, 200, 190, 51, 0x000B, 0),
+                                 Attr(5, 100, 100, 255, 0x0033, 0), Attr(194, 36, 21, 0, 0x1234, 0),
+                                 Attr(3, 1, 1, 0, 1, 0), Attr(228, 0, 0, 0, 0, 0)}));
 }
 
 // A platform whose opens give a null handle.
