@@ -101,8 +101,7 @@ public:
 
     // --- simulated world
     SimDevice& AddDevice(const std::wstring& path, SimDevice device = SimDevice()) {
-        Lock lock(m_mutex);
-        return *(m_devices[path] = std::make_shared<SimDevice>(std::move(device)));
+        return Hold(), *(m_devices[path] = std::make_shared<SimDevice>(std::move(device)));
     }
     void RemoveDevice(const std::wstring& path) { Hold(), m_devices.erase(path); }
     int OpenHandleCount() const { return static_cast<int>(Read(m_open).size()); }
@@ -285,7 +284,7 @@ public:
         if (Refused("SetTimeZone", key)) return 0;
         return Hold(), m_zoneSets.push_back(key), 1;
     }
-    std::uint32_t GetLastError() override { return LastError(); }
+    std::uint32_t GetLastError() override { return s_lastError; }
 
 private:
     struct ModuleEntry {
@@ -298,14 +297,10 @@ private:
         std::uint32_t error;
     };
 
-    static std::uint32_t& LastError() {
-        static thread_local std::uint32_t error = 0;
-        return error;
-    }
+    inline static thread_local std::uint32_t s_lastError = 0;
     template <typename T>
     static T Fail(std::uint32_t error, T result) {
-        LastError() = error;
-        return result;
+        return s_lastError = error, result;
     }
     static std::wstring Text(const wchar_t* text) { return text ? text : L""; }
     static void CopyText(const std::wstring& text, wchar_t* buffer, std::uint32_t size) {

@@ -21,11 +21,8 @@ namespace Ovra::fakes {
 
 using Bytes = std::vector<std::uint8_t>;
 
-const std::uint32_t kSmartSendDriveCommand = 0x0007C084;
-const std::uint32_t kSmartRcvDriveData = 0x0007C088;
-const std::uint32_t kStorageQueryProperty = 0x002D1400;
-
-const std::uint32_t kStorageProtocolCommand = 0x002DD3C0;
+const std::uint32_t kSmartSendDriveCommand = 0x0007C084, kSmartRcvDriveData = 0x0007C088,
+                    kStorageQueryProperty = 0x002D1400, kStorageProtocolCommand = 0x002DD3C0;
 
 // Selector of a SMART command: its features and command registers, and for READ LOG (D5h) the
 // log address.

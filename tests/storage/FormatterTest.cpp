@@ -79,9 +79,7 @@ TEST_F(FormatterTest, AFormatOnTheSameThreadOrAnotherIsRefusedWhileOneRuns) {
     });
     library.hook = [&] { std::thread([&] { other = Format(L"F:\\"); }).join(); };
     library.reports = {{0, 5}, {kHook, 0}, {11, 1}};
-    EXPECT_EQ(Format(L"E:\\"), 0);
-    EXPECT_EQ(nested, 136);
-    EXPECT_EQ(other, 136);
+    EXPECT_EQ((std::vector<int>{Format(L"E:\\"), nested, other}), (std::vector<int>{0, 136, 136}));
     EXPECT_EQ(library.FormatCalls().size(), 1u);
     library.reports = {{kHook, 0}, {11, 1}};
     library.hook = [] { StorageFormatter other; };  // its destructor clears the observer
@@ -91,11 +89,6 @@ TEST_F(FormatterTest, AFormatOnTheSameThreadOrAnotherIsRefusedWhileOneRuns) {
 }
 
 TEST_F(FormatterTest, EarlyEndsReleaseTheLockAndSendNoEvent) {
-    StorageFormatter::SetObserver(nullptr);
-    fake.ClearCalls();
-    EXPECT_EQ(Format(L"E:\\"), 138);
-    EXPECT_TRUE(fake.Calls().empty());  // not even the lock was tried
-    StorageFormatter::SetObserver(&observer);
     EXPECT_EQ(Format(L"K:\\"), 121);  // a free letter fails the volume check
     for (int code : {0, 4}) EXPECT_EQ(Format(L"E:\\", code), 121) << code;
     fake.AddVolume(L"E:\\", {L"", L"NTFS", 1, 1000, 500, 0});  // the library cannot be called

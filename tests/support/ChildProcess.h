@@ -29,13 +29,10 @@ public:
 
 private:
 #if defined(_WIN32)
-    void* m_process = nullptr;
-    void* m_input = nullptr;
-    void* m_output = nullptr;
+    using Native = void*;  // HANDLE
+    Native m_process = nullptr, m_input = nullptr, m_output = nullptr;
 #else
-    int m_pid = -1;
-    int m_input = -1;
-    int m_output = -1;
+    int m_pid = -1, m_input = -1, m_output = -1;
 #endif
     std::string m_buffer;
 };

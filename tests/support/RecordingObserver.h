@@ -36,18 +36,15 @@ public:
         return m_changed.wait_for(lock, std::chrono::seconds(10),
                                   [&] { return m_calls.size() >= count; });
     }
-    std::vector<Entry> Calls() const {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_calls;
-    }
+    std::vector<Entry> Calls() const { return Hold(), m_calls; }
     std::size_t Count() const { return Calls().size(); }
     Entry At(std::size_t i) const { return Calls().at(i); }
-    void SetHook(std::function<void(const Entry&)> hook) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_hook = std::move(hook);
-    }
+    void SetHook(std::function<void(const Entry&)> hook) { Hold(), m_hook = std::move(hook); }
 
 private:
+    // A guard for one full expression: `Hold(), m_field = value;`.
+    std::lock_guard<std::mutex> Hold() const { return std::lock_guard<std::mutex>(m_mutex); }
+
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_changed;
     std::vector<Entry> m_calls;

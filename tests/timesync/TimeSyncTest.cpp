@@ -62,15 +62,13 @@ TEST_F(TimeSyncTest, LifecycleCodesAndTheLibraryHeldOnceAlsoByCopies) {
     Ntp().Script(L"a", 0, 42);
     long long time = 5;
     const auto query = [&] { return service.GetNetworkTime(L"a", time); };
-    // In this order: not created (no library), created, then worker states.
-    EXPECT_EQ((Codes{105, 1, 122, 0, 0, 1, 116, 0, 120}),
+    // In this order: not created (no library), created, worker states, then restarts after Stop
+    // and after Destroy.
+    EXPECT_EQ((Codes{105, 1, 122, 0, 0, 1, 116, 0, 120, 0, 0, 122}),
               (Codes{service.Create(), query(), service.Start(), service.Create(), query(), query(),
-                     service.Create(), service.Start(), service.Start()}));
-    service.Stop();
-    EXPECT_EQ(0, service.Start());
-    service.Destroy();
-    EXPECT_FALSE(service.IsThreadRunning());
-    EXPECT_EQ(122, service.Start());
+                     service.Create(), service.Start(), service.Start(),
+                     (service.Stop(), service.Start()),
+                     (service.Destroy(), service.IsThreadRunning()), service.Start()}));
     EXPECT_EQ(1, fake.FreeCount(NtpLibraryPath()));
     // Copies share the library and free it once; they take the schedule along.
     ASSERT_EQ(0, service.Create());

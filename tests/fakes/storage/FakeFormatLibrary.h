@@ -20,8 +20,8 @@ public:
     static constexpr const wchar_t* kPath = L"fmifs.dll";
     static const int kRunHook = -1;
 
-    FakeFormatLibrary() { Current() = this; }
-    ~FakeFormatLibrary() { Current() = nullptr; }
+    FakeFormatLibrary() { s_current = this; }
+    ~FakeFormatLibrary() { s_current = nullptr; }
 
     // The library's symbols.
     FakeModule Module() const {
@@ -45,13 +45,10 @@ public:
 private:
     using Callback = unsigned char (*)(int command, unsigned int subAction, void* data);
 
-    static FakeFormatLibrary*& Current() {
-        static FakeFormatLibrary* library = nullptr;
-        return library;
-    }
+    inline static FakeFormatLibrary* s_current = nullptr;
     static void FormatEx(wchar_t* root, int mediaCode, wchar_t* fileSystem, wchar_t* label,
                          int quick, unsigned int clusterSize, Callback callback) {
-        FakeFormatLibrary& self = *Current();
+        FakeFormatLibrary& self = *s_current;
         self.m_calls.emplace_back(root, mediaCode, fileSystem, label, quick, clusterSize);
         for (const auto& report : self.reports) {
             if (report.first == kRunHook) {
@@ -67,7 +64,7 @@ private:
     static unsigned char Compress(wchar_t*, unsigned short) { return 0; }
     static unsigned char Query(unsigned int index, wchar_t* name, unsigned char* major,
                                unsigned char* minor, unsigned char* latest) {
-        const auto& formats = Current()->formats;
+        const auto& formats = s_current->formats;
         if (index >= formats.size()) return 0;
         std::wcsncpy(name, formats[index].first.c_str(), 255);
         *major = *minor = 1;  // the formatter passes one variable for both

@@ -39,22 +39,15 @@ public:
     // A FakeModule exporting "GetNtpTime".
     static FakeModule Module() { return {{{"GetNtpTime", reinterpret_cast<void*>(&GetNtpTime)}}}; }
 
-    void Reset() {
-        Lock lock(m_mutex);
-        m_answers.clear();
-        m_queries.clear();
-    }
+    void Reset() { Hold(), m_answers.clear(), m_queries.clear(); }
     // `server` answers `code`, storing `time` (also when the code is a failure).
     void Script(const std::wstring& server, int code, long long time) {
-        Lock lock(m_mutex);
-        m_answers[server] = {code, time};
+        Hold(), m_answers[server] = {code, time};
     }
-    std::vector<std::wstring> Queries() const {
-        Lock lock(m_mutex);
-        return m_queries;
-    }
+    std::vector<std::wstring> Queries() const { return Hold(), m_queries; }
 
 private:
+    Lock Hold() const { return Lock(m_mutex); }  // for one full expression
     static int GetNtpTime(const std::wstring& server, long long& time) {
         ScriptedNtp& self = Instance();
         Lock lock(self.m_mutex);
