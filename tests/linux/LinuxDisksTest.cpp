@@ -293,8 +293,12 @@ TEST(LinuxDisks, OnlyDeviceSelfTestReachesTheNvmeController) {
 // needs room for its Version and Size.
 TEST(LinuxDisks, NumbersAndBuffersAtTheirLimits) {
     FakeKernel kernel;
-    kernel.Disk("sda", "pci0000:00/0000:00:1f.2/ata1/host0/target0:0:0/0:0:0:0",
-                {{"device/model", "DISK"}});
+    kernel.Disk("sda", "pci0000:00/0000:00:1f.2/ata1/host0/target0:0:0/0:0:0:0");
+    kernel.sg = [](const Bytes& cdb) {  // no model in sysfs: the standard INQUIRY data, exactly
+        Bytes data(36, 0);
+        std::memcpy(&data[8], "OVRA    DISK\0\0\0\0\0\0\0\0\0\0\0\0REV1", 28);
+        return cdb == Bytes{0x12, 0, 0, 0, 36, 0} ? Data(data) : Check(Fixed(5, 0x20, 0, 0));
+    };
     for (const wchar_t* digits : {L"10995116277760", L"18446744073709551616"}) {
         EXPECT_EQ(
             Sys().CreateFileW((L"\\\\.\\PhysicalDrive" + std::wstring(digits)).c_str(), 0, 0, 0, 0),
@@ -308,7 +312,7 @@ TEST(LinuxDisks, NumbersAndBuffersAtTheirLimits) {
     EXPECT_EQ(Sys().GetLastError(), kErrorInsufficientBuffer);
     ASSERT_TRUE(disk.Control(kIoctlStorageQueryProperty, &query, sizeof query, head, 8, &returned));
     EXPECT_EQ(returned, 8u);
-    EXPECT_EQ(head[1], sizeof(StorageDeviceDescriptor) + 5);  // Size: with "DISK" and its NUL
+    EXPECT_EQ(head[1], sizeof(StorageDeviceDescriptor) + 19);  // "OVRA    ", "DISK", "REV1", NULs
 }
 
 }  // namespace

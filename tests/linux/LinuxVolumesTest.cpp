@@ -173,6 +173,9 @@ TEST(LinuxVolumesTest, DescribeRelabelRefuseAndFormatAMountedVolume) {
     for (const std::string& dir : {again, memory, folder}) std::filesystem::create_directory(dir);
     ASSERT_EQ(::mount(volume.device.c_str(), again.c_str(), "ext4", 0, nullptr), 0);
     ASSERT_EQ(::mount("ovra-test", memory.c_str(), "tmpfs", 0, "size=1m"), 0);
+    EXPECT_EQ((std::vector<std::uint32_t>{Sys().GetDriveTypeW(utf8_to_tcs(memory + "/").c_str()),
+                                          Sys().GetDriveTypeW(utf8_to_tcs(folder + "/").c_str())}),
+              (std::vector<std::uint32_t>{6, 1}));  // RAM disk; no root
     for (const std::string& root : {volume.Path("mnt"), memory, folder}) {
         FormatThroughModule(utf8_to_tcs(root + "/"), L"FAT32", L"");
         EXPECT_EQ(g_commands, (std::vector<std::pair<int, int>>{{11, 0}})) << root;
