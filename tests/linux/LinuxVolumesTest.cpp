@@ -141,6 +141,18 @@ void FormatThroughModule(std::wstring root, std::wstring fileSystem, std::wstrin
     Sys().FreeLibrary(module);
 }
 
+// Both outputs reach the sink; a sink that says stop ends the program; the exit status comes back.
+TEST(SpawnTest, OutputErrorStopAndStatus) {
+    std::string out;
+    const OutputSink keep = [&](const std::string& chunk) { return out += chunk, true; };
+    EXPECT_EQ(RunProgram({"sh", "-c", "echo one; echo two >&2; exit 3"}, keep), 3);
+    EXPECT_EQ(out, "one\ntwo\n");
+    EXPECT_EQ(
+        RunProgram({"sh", "-c", "echo x; exec sleep 60"}, [](const std::string&) { return false; }),
+        -1);  // ended by SIGTERM
+    EXPECT_EQ(RunProgram({"/nonexistent/program"}), -1);
+}
+
 // One volume of the test's own, in turn: described, relabelled, refused for formatting where it
 // must be, then formatted to each file system from the one before (a kernel mount, then FUSE ones).
 TEST(LinuxVolumesTest, DescribeRelabelRefuseAndFormatAMountedVolume) {
