@@ -57,7 +57,8 @@ TEST(DiskHealthWatchTest, EveryChangeIsToldOnceByThePollThatSeesIt) {
     good.reallocatedSectors = good.reportedUncorrectable = good.commandTimeouts = 0;
     good.pendingSectors = good.offlineUncorrectable = good.errorLogCount = 0;
     rig.disks[1] = rig.disks[3] = rig.disks[0];
-    rig.disks[1].health.verdict = DiskHealth::Failing, rig.disks[1].health.temperature = 70;
+    rig.disks[1].health.verdict = DiskHealth::Failing;
+    rig.disks[1].health.temperature = 60;  // at the critical limit: not above it
     rig.disks[1].health.reasons = {L"worn", L"hot"};
     rig.disks[3].health.hasNvmeLog = true, rig.disks[3].testEnd = LLONG_MAX;
     rig.disks[3].health.selfTests.resize(1);  // neither the log nor the test is news at first
@@ -98,7 +99,7 @@ TEST(DiskHealthWatchTest, EveryChangeIsToldOnceByThePollThatSeesIt) {
         if (poll <= static_cast<long long>(changes.size())) changes[poll - 1](rig.disks);
     });
     EXPECT_EQ((Lines{L"0 1 verdict-changed Unknown>Failing worn; hot",
-                     L"0 1 temperature-high >70 critical 60",
+                     L"0 1 temperature-high >60 warning 50",
                      L"30 0 counter-increased 0>1 5 Reallocated Sectors Count",
                      L"30 0 counter-increased 0>2 187 Reported Uncorrectable Errors",
                      L"30 0 counter-increased 0>3 188 Command Timeout",
