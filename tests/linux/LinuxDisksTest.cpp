@@ -61,7 +61,8 @@ public:
 
     std::function<SgReply(const Bytes& cdb)> sg;
     std::vector<Bytes> cdbs;
-    std::vector<nvme_admin_cmd> admin;  // the NVMe admin commands, each answered with success
+    std::vector<nvme_admin_cmd> admin;  // the NVMe admin commands, answered with success
+    int adminError = 0;                 // or refused with this errno
     std::uint64_t bytes = 0;
     std::string refused;           // a /dev node that opens with EPERM
     std::size_t readChunk = 4096;  // the most one read of a /sys file returns
@@ -88,6 +89,7 @@ private:
         FakeKernel& k = *s_current;
         if (request == BLKGETSIZE64) *static_cast<std::uint64_t*>(argument) = k.bytes;
         if (request == BLKSSZGET) *static_cast<int*>(argument) = 512;
+        if (request == NVME_IOCTL_ADMIN_CMD && k.adminError) return errno = k.adminError, -1;
         if (request == NVME_IOCTL_ADMIN_CMD)
             k.admin.push_back(*static_cast<nvme_admin_cmd*>(argument));
         if (request != SG_IO) return 0;
@@ -287,6 +289,19 @@ TEST(LinuxDisks, OnlyDeviceSelfTestReachesTheNvmeController) {
     EXPECT_EQ(std::make_tuple(reply[16], sent.opcode, sent.nsid, sent.cdw10, sent.timeout_ms,
                               sent.data_len),
               std::make_tuple(1, 0x14, 0xFFFFFFFFu, 2u, 10000u, 0u));
+    // A request one byte short, then the kernel's refusals as the library's codes.
+    request[80] = 0x14;
+    EXPECT_FALSE(
+        disk.Control(kIoctlStorageProtocolCommand, request.data(), 143, reply.data(), 144));
+    EXPECT_EQ(Sys().GetLastError(), kErrorInvalidParameter);
+    for (const auto& [error, code] :
+         {std::pair(ENOTTY, kErrorNotSupported), std::pair(EACCES, kErrorAccessDenied),
+          std::pair(EPERM, kErrorAccessDenied), std::pair(EIO, kErrorIoDevice)}) {
+        kernel.adminError = error;
+        EXPECT_FALSE(
+            disk.Control(kIoctlStorageProtocolCommand, request.data(), 144, reply.data(), 144));
+        EXPECT_EQ(Sys().GetLastError(), code) << error;
+    }
 }
 
 // A disk number too long to be one is no disk path (2^64 would wrap to disk 0); the descriptor

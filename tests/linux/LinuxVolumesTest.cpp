@@ -177,6 +177,8 @@ TEST(LinuxVolumesTest, DescribeRelabelRefuseAndFormatAMountedVolume) {
     EXPECT_EQ(drives.GetDriveTypeW(volume.Root()), 3);
     ASSERT_EQ(drives.SetDriveName(volume.Root(), L"second"), 0);
     EXPECT_EQ(ReadVolume(volume.Root()), L"ext4 second");
+    wchar_t six[6];  // "second" needs seven
+    EXPECT_EQ(Sys().GetVolumeInformationW(volume.Root().c_str(), six, 6, 0, 0, 0, nullptr, 0), 0);
 
     // Not formatted: the device mounted a second time, a file system without a device, a folder.
     // Only mounts of the test's own: the system's root is left alone even here.
