@@ -104,6 +104,20 @@ TEST(FmifsTest, SectorSizeIsTheDevicesOrTheDefault) {
     }
 }
 
+// The module lists each installed tool once, then nothing.
+TEST(FmifsTest, ListsTheInstalledToolsThenNothing) {
+    const platform::Module module = Sys().LoadLibraryW(L"fmifs.dll");
+    ASSERT_NE(module, nullptr);
+    const auto query = reinterpret_cast<storage::QueryAvailableFileSystemFormatFunction>(
+        Sys().GetProcAddress(module, "QueryAvailableFileSystemFormat"));
+    const std::size_t count = fmifs::InstalledTools().size();
+    wchar_t name[64];
+    unsigned char major, minor, latest;
+    for (std::size_t i = 0; i <= count; ++i)
+        EXPECT_EQ(query(static_cast<unsigned>(i), name, &major, &minor, &latest) != 0, i < count);
+    Sys().FreeLibrary(module);
+}
+
 TEST(VolumeIdentityTest, FoldsUuidsToSerialNumbers) {
     EXPECT_EQ(FoldSerial("vfat", "C43A-2B5A"), 0xC43A2B5Au);
     EXPECT_EQ(FoldSerial("ntfs", "1234567890abcdef"), 0x90ABCDEFu);  // the low half, as Windows
