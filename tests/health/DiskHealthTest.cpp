@@ -48,8 +48,8 @@ TEST(DiskHealth, VerdictRules) {
          L"the last extended self-test failed: read failure at LBA 12345"},
         {WithAtaLogs(AtaDisk(), AtaSelfTestLog({{0x81, 0x50, 8, ~0u}, {1, 0x10, 9, 0}}, 2)), 0,
          H::Failing, L"the last short self-test failed: electrical failure"},
-        {WithAtaLogs(AtaDisk(), AtaSelfTestLog({{2, 0x70, 5, 7}, {1, 0x00, 9, 0}}, 2), 2), 0,
-         H::Warning, L"the device logged 2 errors"},
+        {WithAtaLogs(AtaDisk(), AtaSelfTestLog({{2, 0x70, 5, 7}, {1, 0x00, 9, 0}}, 2), 258), 0,
+         H::Warning, L"the device logged 258 errors"},
         {WithAtaLogs(AtaDisk(), badLog), 139, H::Unknown,
          L"the SMART self-test log failed its checksum"},
         {NvmeTestingDisk(NvmeSelfTestLog(0, 0, {{0x25, 0x02, 5, 4096}})), 0, H::Failing,
@@ -80,16 +80,17 @@ TEST(DiskHealth, VerdictRules) {
 TEST(DiskHealth, ReadingsAndExactRequestsOfTheQemuDisks) {
     fakes::FakePlatform fake;
     platform::ScopedPlatform scoped(fake);
-    // The newest ATA test in descriptor 3, after a wrap from 21, the oldest a selective test (left
-    // out); one test 30% from its end.
+    // The newest ATA test in descriptor 3, after a wrap from 21, a fatal one failing at LBA 0, the
+    // oldest a selective test (left out); one test 30% from its end.
     fake.AddDevice(
         fakes::PhysicalDrivePath(259),
-        WithAtaLogs(
-            AtaDisk(AttributePage(QemuAttributes(), 0xF3)),
-            AtaSelfTestLog({{4, 0, 6, 0}, {1, 0, 7, 0}, {0x82, 0x21, 8, 0}, {3, 0, 9, 0}}, 3, 20)));
+        WithAtaLogs(AtaDisk(AttributePage(QemuAttributes(), 0xF3)),
+                    AtaSelfTestLog(
+                        {{4, 0, 6, 0}, {1, 0, 7, 0}, {0x82, 0x21, 8, 0}, {3, 0x30, 9, 0}}, 3, 20)));
     Bytes log = NvmeLog(0, 100);
     Put(log, 32, 0x1122334455667788ULL, 8);  // data units read: within 64 bits
     Put(log, 48 + 8, 1, 1);                  // data units written: beyond, saturated
+    Put(log, 144, 6, 8);                     // unsafe shutdowns
     Put(log, 160, 3, 8);                     // media errors
     // Every NVMe result code that names one; a vendor test (Eh) left out; 75% to go. Error log
     // entries count only when their error count is not 0.
@@ -119,15 +120,15 @@ TEST(DiskHealth, ReadingsAndExactRequestsOfTheQemuDisks) {
         ataTests.insert(ataTests.end(), {t.kind, t.result, t.powerOnHours, t.failingLba});
     for (const DiskSelfTest& t : nvme.selfTests) nvmeResults.push_back(t.result);
     const long long none = kHealthAbsent;
-    EXPECT_EQ(ataTests, std::vector<long long>({3, 0, 9, none, 2, 2, 8, none, 1, 0, 7, none}));
+    EXPECT_EQ(ataTests, std::vector<long long>({3, 3, 9, 0, 2, 2, 8, none, 1, 0, 7, none}));
     using T = DiskSelfTest;
     EXPECT_EQ(nvmeResults,
               std::vector<long long>({T::Aborted, T::Interrupted, T::Aborted, T::Aborted, T::Fatal,
                                       T::UnknownFailure, T::ReadFailure, T::Aborted, T::Aborted,
                                       T::Passed}));
-    EXPECT_EQ(std::vector<unsigned long long>(
-                  {nvme.nvme.dataUnitsRead, nvme.nvme.dataUnitsWritten, nvme.nvme.mediaErrors}),
-              std::vector<unsigned long long>({0x1122334455667788ULL, ~0ULL, 3}));
+    EXPECT_EQ(std::vector<unsigned long long>({nvme.nvme.dataUnitsRead, nvme.nvme.dataUnitsWritten,
+                                               nvme.nvme.unsafeShutdowns, nvme.nvme.mediaErrors}),
+              std::vector<unsigned long long>({0x1122334455667788ULL, ~0ULL, 6, 3}));
 
     // Descriptor, version, IDENTIFY, RETURN STATUS, data, thresholds, the two logs; NVMe:
     // descriptor, Identify Controller, health log, self-test log, error log.
