@@ -90,6 +90,7 @@ TEST(DiskHealth, ReadingsAndExactRequestsOfTheQemuDisks) {
     Bytes log = NvmeLog(0, 100);
     Put(log, 32, 0x1122334455667788ULL, 8);  // data units read: within 64 bits
     Put(log, 48 + 8, 1, 1);                  // data units written: beyond, saturated
+    Put(log, 112, 7, 8);                     // power cycles
     Put(log, 144, 6, 8);                     // unsafe shutdowns
     Put(log, 160, 3, 8);                     // media errors
     // Every NVMe result code that names one; a vendor test (Eh) left out; 75% to go. Error log
@@ -127,8 +128,9 @@ TEST(DiskHealth, ReadingsAndExactRequestsOfTheQemuDisks) {
                                       T::UnknownFailure, T::ReadFailure, T::Aborted, T::Aborted,
                                       T::Passed}));
     EXPECT_EQ(std::vector<unsigned long long>({nvme.nvme.dataUnitsRead, nvme.nvme.dataUnitsWritten,
-                                               nvme.nvme.unsafeShutdowns, nvme.nvme.mediaErrors}),
-              std::vector<unsigned long long>({0x1122334455667788ULL, ~0ULL, 6, 3}));
+                                               nvme.nvme.powerCycles, nvme.nvme.unsafeShutdowns,
+                                               nvme.nvme.mediaErrors}),
+              std::vector<unsigned long long>({0x1122334455667788ULL, ~0ULL, 7, 6, 3}));
 
     // Descriptor, version, IDENTIFY, RETURN STATUS, data, thresholds, the two logs; NVMe:
     // descriptor, Identify Controller, health log, self-test log, error log.
